@@ -1,0 +1,191 @@
+// gen_xml - write an SVG receipt template from a text layout and a logo.
+//
+//   gen_xml output_receipt text_source [path_to_image]
+//
+// Each line of the layout becomes one printed row; TABs divide it into left,
+// centre and right columns. The receipt is created new (an existing file is
+// never overwritten), sized from a first pass over the layout, and written
+// in a second pass. See gen_xml.1 for the layout format and exit statuses.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "layout.h"
+#include "logo.h"
+#include "receipt.h"
+
+/* --------------------------------------------------------------- messages */
+
+constexpr char msg_usage[] = "usage: %s output_receipt text_source [path_to_image]\n";
+constexpr char msg_open[] = "Could not open file: %s\n";
+constexpr char msg_exists[] = "File already exist: %s\n";
+constexpr char msg_create[] = "Could not create file: %s\n";
+constexpr char msg_read[] = "Could not read file: %s\n";
+constexpr char msg_write[] = "Could not write file: %s\n";
+constexpr char msg_long_line[] = "Warn line %lld too long!\n";
+constexpr char msg_encode[] = "Image encode error\n";
+
+enum exit_status {
+    status_ok = 0,
+    status_usage = 1,
+    status_file = 3,      // cannot open an input, receipt exists or cannot be created
+    status_io = 4,        // read or write error once the receipt exists
+    status_encode = 5,    // the logo could not be encoded
+};
+
+/* ---------------------------------------------------------------- helpers */
+
+static void close_quietly(std::FILE *f)
+{
+    std::fclose(f);
+}
+
+// Streams close themselves whichever way the run ends; the receipt is
+// closed explicitly on success, where the close must be checked.
+using file_ptr = std::unique_ptr<std::FILE, void (*)(std::FILE *)>;
+
+// The one way a run fails: a line on standard error and the exit status.
+// When the receipt exists, what was written so far is flushed to it first,
+// so that it stays on disk as written up to the failure.
+static int fail(int status, const char *format, const char *path,
+                receipt_out *out = nullptr)
+{
+    if (out != nullptr)
+        receipt_flush(out);
+    std::fprintf(stderr, format, path);
+    return status;
+}
+
+static void warn_long_line(long long read_number)
+{
+    std::fprintf(stderr, msg_long_line, read_number);
+}
+
+// Open an input file and make sure it can be read as a file: a directory
+// opens but fails its first read, and a pipe cannot be rewound for the
+// second pass. Either way the run must refuse it before any receipt exists.
+static file_ptr open_input(const char *path, const char *mode, bool must_seek)
+{
+    file_ptr f{std::fopen(path, mode), close_quietly};
+    if (!f)
+        return f;
+    int c = std::getc(f.get());
+    if (std::ferror(f.get()))
+        f.reset();
+    else if (c != EOF && std::ungetc(c, f.get()) == EOF)
+        f.reset();
+    else if (must_seek && std::fseek(f.get(), 0, SEEK_SET) != 0)
+        f.reset();
+    else
+        std::clearerr(f.get());
+    return f;
+}
+
+/* -------------------------------------------------------------------- run */
+
+int main(int argc, char **argv)
+{
+    // 1. Arguments: receipt and layout, and a logo only when exactly three
+    //    paths are given; a fourth path turns the logo off.
+    if (argc < 3) {
+        std::printf(msg_usage, argc > 0 && argv[0] != nullptr ? argv[0] : "gen_xml");
+        return status_usage;
+    }
+    const bool has_image = argc == 4;
+    const char *receipt_path = argv[1];
+    const char *layout_path = argv[2];
+    const char *logo_path = has_image ? argv[3] : nullptr;
+
+    // 2. Inputs first, so that a bad input never leaves a receipt behind.
+    file_ptr layout = open_input(layout_path, "r", true);
+    if (!layout)
+        return fail(status_file, msg_open, layout_path);
+    file_ptr logo{nullptr, close_quietly};
+    if (has_image) {
+        logo = open_input(logo_path, "rb", false);
+        if (!logo)
+            return fail(status_file, msg_open, logo_path);
+    }
+
+    // 3. The receipt must be new. The read probe catches readable files;
+    //    exclusive creation catches the rest (no read permission, a dangling
+    //    symbolic link), so nothing is ever truncated or written through.
+    if (file_ptr probe{std::fopen(receipt_path, "rb"), close_quietly})
+        return fail(status_file, msg_exists, receipt_path);
+    file_ptr receipt{std::fopen(receipt_path, "w+x"), close_quietly};
+    if (!receipt)
+        return fail(status_file, errno == EEXIST ? msg_exists : msg_create, receipt_path);
+    static receipt_out out;
+    receipt_attach(&out, receipt.get());
+
+    // 4. Counting pass: every read is a row, the last empty one included.
+    static layout_file lf;
+    static char line_buffer[line_buffer_size];
+    long long line_count = 0;
+    layout_attach(&lf, layout.get());
+    do {
+        int n = layout_read(&lf, line_buffer);
+        if (n < 0)
+            return fail(status_io, msg_read, layout_path, &out);
+        ++line_count;
+        if (n > line_warn_above)
+            warn_long_line(line_count);
+    } while (!lf.eof);
+    if (layout_rewind(&lf) != 0)
+        return fail(status_io, msg_read, layout_path, &out);
+
+    // 5. Prologue, sized by the count, and the logo block.
+    long long baseline = first_baseline;
+    long long element_number = 1;
+    write_prologue(&out, receipt_height(line_count, has_image));
+    if (has_image) {
+        switch (write_logo(logo.get(), &out, line_buffer, line_buffer_size - 1)) {
+        case logo_result::ok:
+            break;
+        case logo_result::encode_error:
+            return fail(status_encode, msg_encode, "", &out);
+        case logo_result::read_error:
+            return fail(status_io, msg_read, logo_path, &out);
+        }
+        baseline += logo_shift;
+    }
+    if (out.failed)
+        return fail(status_io, msg_write, receipt_path);
+
+    // 6. Writing pass: one text element per non-empty field, an empty line
+    //    for a blank row, every row 30 units below the last.
+    long long read_number = 0;
+    do {
+        if (layout_read(&lf, line_buffer) < 0)
+            return fail(status_io, msg_read, layout_path, &out);
+        ++read_number;
+        str_strip_t(line_buffer);
+        if (std::strlen(line_buffer) > line_warn_above)
+            warn_long_line(read_number);
+        if (line_buffer[0] == '\0') {
+            write_blank(&out);
+        } else {
+            char *field[column_count];
+            split_fields(line_buffer, field);
+            for (int c = 0; c < column_count; ++c) {
+                if (field[c] == nullptr || field[c][0] == '\0')
+                    continue;
+                write_text(&out, static_cast<column>(c), field[c], element_number, baseline);
+                ++element_number;
+            }
+        }
+        baseline += row_pitch;
+        if (out.failed)
+            return fail(status_io, msg_write, receipt_path);
+    } while (!lf.eof);
+
+    // 7. Footer, then a checked close: status 0 only when every byte landed.
+    baseline += row_pitch;
+    write_footer(&out, baseline);
+    receipt.release();   // receipt_close closes the stream itself
+    if (receipt_close(&out) != 0)
+        return fail(status_io, msg_write, receipt_path);
+    return status_ok;
+}

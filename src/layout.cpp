@@ -1,0 +1,142 @@
+// layout.cpp - reading, trimming and splitting layout lines.
+
+#include "layout.h"
+
+#include <cstring>
+
+/* ---------------------------------------------------------------- reading */
+
+// Start reading `stream` from its current position, with an empty read-ahead.
+void layout_attach(layout_file *lf, std::FILE *stream)
+{
+    lf->stream = stream;
+    lf->pos = 0;
+    lf->len = 0;
+    lf->eof = false;
+}
+
+// Refill the read-ahead. Returns the number of bytes now available: 0 at end
+// of file (and sets eof), -1 on a read error.
+static int refill(layout_file *lf)
+{
+    std::size_t got = std::fread(lf->chunk, 1, sizeof lf->chunk, lf->stream);
+    lf->pos = 0;
+    lf->len = static_cast<int>(got);
+    if (got > 0)
+        return lf->len;
+    if (std::ferror(lf->stream))
+        return -1;
+    lf->eof = true;
+    return 0;
+}
+
+// Store the next read in `line`, the way a line read with a size limit does:
+// through the next line feed, or line_max bytes, or to the end of the file.
+// The read-ahead lets a whole row be found with one memchr and copied with
+// one memcpy instead of going through the stream byte by byte.
+int layout_read(layout_file *lf, char line[line_buffer_size])
+{
+    int stored = 0;
+    line[0] = '\0';
+    for (;;) {
+        if (lf->pos == lf->len) {
+            int got = refill(lf);
+            if (got < 0)
+                return -1;
+            if (got == 0)
+                break;
+        }
+        int room = line_max - stored;
+        int avail = lf->len - lf->pos;
+        int take = avail < room ? avail : room;
+        const char *from = lf->chunk + lf->pos;
+        const void *lf_at = std::memchr(from, '\n', static_cast<std::size_t>(take));
+        if (lf_at != nullptr)
+            take = static_cast<int>(static_cast<const char *>(lf_at) - from) + 1;
+        std::memcpy(line + stored, from, static_cast<std::size_t>(take));
+        stored += take;
+        lf->pos += take;
+        if (lf_at != nullptr || stored == line_max)
+            break;
+    }
+    line[stored] = '\0';
+    return stored;
+}
+
+// Go back to the first byte for the writing pass; this also clears eof.
+int layout_rewind(layout_file *lf)
+{
+    if (std::fseek(lf->stream, 0, SEEK_SET) != 0)
+        return -1;
+    std::clearerr(lf->stream);
+    layout_attach(lf, lf->stream);
+    return 0;
+}
+
+/* --------------------------------------------------------------- trimming */
+
+// Space and every control character; bytes from 128 up are never blank.
+static bool is_blank(char c)
+{
+    unsigned char u = static_cast<unsigned char>(c);
+    return u >= 1 && u <= 32;
+}
+
+// Trim `s` in place. Trailing blanks always go; leading blanks go up to the
+// first TAB when keep_tab is set (a leading TAB moves text to the centre
+// column), or all of them when it is not.
+static void strip(char *s, bool keep_tab)
+{
+    if (s == nullptr)
+        return;
+    std::size_t n = std::strlen(s);
+    while (n > 0 && is_blank(s[n - 1]))
+        s[--n] = '\0';
+    std::size_t lead = 0;
+    while (lead < n && is_blank(s[lead]) && !(keep_tab && s[lead] == '\t'))
+        ++lead;
+    if (lead > 0)
+        std::memmove(s, s + lead, n - lead + 1);
+}
+
+// Trim a whole layout line, keeping a leading TAB.
+void str_strip_t(char *s)
+{
+    strip(s, true);
+}
+
+// Trim one field, TABs included.
+void str_strip(char *s)
+{
+    strip(s, false);
+}
+
+/* -------------------------------------------------------------- splitting */
+
+// Cut a trimmed line into its left, centre and right fields at its first two
+// TABs. Nothing is copied: the TABs become terminators.
+void split_fields(char *line, char *field[column_count])
+{
+    char *left = line;
+    char *centre = nullptr;
+    char *right = nullptr;
+
+    char *tab = std::strchr(line, '\t');
+    if (tab != nullptr) {
+        *tab = '\0';
+        centre = tab + 1;
+        if (*centre != '\0') {
+            tab = std::strchr(centre, '\t');
+            if (tab != nullptr) {
+                *tab = '\0';
+                right = tab + 1;
+            }
+        }
+    }
+    str_strip(left);
+    str_strip(centre);
+    str_strip(right);
+    field[static_cast<int>(column::left)] = left;
+    field[static_cast<int>(column::centre)] = centre;
+    field[static_cast<int>(column::right)] = right;
+}

@@ -1,0 +1,66 @@
+// layout.h - reading and splitting the lines of a receipt layout.
+//
+// A layout is a plain-text file: each line is one printed row, and TAB
+// characters divide a row into up to three columns (left, centre, right).
+//
+// Contract
+//
+//   Reading. A layout_file wraps an open stream with a fixed read-ahead
+//   buffer. layout_read() empties `line`, then stores the bytes of the next
+//   read into it, NUL-terminated: up to and including the next line feed, or
+//   until line_max (999) bytes are stored, or until end of file. It returns
+//   the number of bytes stored (0 to 999), or -1 when the stream reports a
+//   read error. `eof` is set by a read that runs into the end of the file, so
+//   a file ending in a line feed yields one last, empty read, an empty file
+//   yields exactly one empty read, and a read that stops at a line feed or
+//   at 999 bytes never sets it. layout_rewind() returns to the start for the
+//   second pass: 0, or -1 when the stream cannot seek.
+//
+//   Trimming. A blank byte is one of value 1 to 32; bytes from 128 up are
+//   never blank. str_strip_t() trims a whole line in place: every trailing
+//   blank goes, and leading blanks go up to (not including) the first TAB.
+//   str_strip() trims a field in place: every leading and trailing blank goes.
+//   Both accept a null pointer and do nothing.
+//
+//   Splitting. split_fields() takes a trimmed, non-empty line, overwrites the
+//   first TAB (and the first TAB after it) with NUL and stores the left,
+//   centre and right fields in `field`, each trimmed with str_strip(). The
+//   left field always exists; an absent centre or right field is null. The
+//   right field keeps any further TABs inside it. The fields are pieces of
+//   `line` and stay valid until the line is overwritten.
+
+#ifndef GEN_XML_LAYOUT_H
+#define GEN_XML_LAYOUT_H
+
+#include <cstdio>
+
+// One read of the layout: at most line_max bytes and the terminating NUL.
+constexpr int line_buffer_size = 1000;
+constexpr int line_max = line_buffer_size - 1;
+
+// A read of line_max bytes draws the "too long" warning, even when it happens
+// to end with its line feed.
+constexpr int line_warn_above = line_max - 1;
+
+// The layout stream and its read-ahead. chunk[pos, len) is not yet read.
+struct layout_file {
+    std::FILE *stream;
+    int pos;
+    int len;
+    bool eof;
+    char chunk[1 << 16];
+};
+
+// The three columns of a row, in writing order.
+enum class column { left, centre, right };
+constexpr int column_count = 3;
+
+void layout_attach(layout_file *lf, std::FILE *stream);
+int layout_read(layout_file *lf, char line[line_buffer_size]);
+int layout_rewind(layout_file *lf);
+
+void str_strip_t(char *s);
+void str_strip(char *s);
+void split_fields(char *line, char *field[column_count]);
+
+#endif

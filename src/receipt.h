@@ -1,0 +1,131 @@
+// receipt.h - the receipt document: its templates, field names and writers.
+//
+// The receipt is an SVG 1.1 document, 576 user units wide, assembled from the
+// constant templates below. "%d" stands for a decimal number, "%s%04d" for an
+// element id: the prefix "tag" or "text", then the element number with at
+// least four digits.
+//
+// Contract
+//
+//   is_tag(s): 1 when s is byte for byte one of the 17 field names, else 0;
+//   0 for a null pointer.
+//
+//   receipt_height(line_count, has_image): 30 * (line_count + 2), plus 250
+//   with a logo. 64-bit, so no layout is too long for it.
+//
+//   Writers. A receipt_out collects output in a fixed buffer and hands it to
+//   its stream (unbuffered from receipt_attach on) in large blocks. The writers never report failure themselves:
+//   a failed write sets `failed`, which stays set, and all later output is
+//   dropped. Check `failed` (or the result of receipt_flush/receipt_close)
+//   wherever the run must stop on a write error. receipt_close() flushes,
+//   closes the stream and returns 0, or -1 when any write, the flush or the
+//   close failed; the stream is closed either way.
+
+#ifndef GEN_XML_RECEIPT_H
+#define GEN_XML_RECEIPT_H
+
+#include <cstddef>
+#include <cstdio>
+
+#include "layout.h"
+
+/* -------------------------------------------------------------- templates */
+
+// Prologue: XML declaration and the svg start tag, in three pieces so that
+// the height (known after the counting pass) goes in between.
+inline constexpr char header1[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "\n"
+    "<svg\n"
+    "   xmlns:svg=\"http://www.w3.org/2000/svg\"\n"
+    "   xmlns=\"http://www.w3.org/2000/svg\"\n"
+    "   xmlns:xlink=\"http://www.w3.org/1999/xlink\"\n"
+    "   version=\"1.1\"\n"
+    "   width=\"576\"\n";
+inline constexpr char header2[] = "   height=\"%d\"\n";
+inline constexpr char header3[] =
+    "   id=\"svg1\"\n"
+    "   font-family=\"Arial Unicode\">\n"
+    "\n";
+
+// The logo's image element; the Base64 data lines stand between the two.
+inline constexpr char image1[] =
+    "\t<image\n"
+    "\t\txlink:href=\"data:image/bmp;base64,";
+inline constexpr char image2[] =
+    "\"\n"
+    "\t\tx=\"6\" y=\"0\" width=\"560\" height=\"220\" />\n"
+    "\n";
+
+// One text element per field: the column's start, the field text, text2.
+inline constexpr char text1_l[] =
+    "\t<text id=\"%s%04d\" x=\"0\" y=\"%d\" text-anchor=\"start\" font-size=\"30px\">";
+inline constexpr char text1_c[] =
+    "\t<text id=\"%s%04d\" x=\"288\" y=\"%d\" text-anchor=\"middle\" font-size=\"30px\">";
+inline constexpr char text1_r[] =
+    "\t<text id=\"%s%04d\" x=\"575\" y=\"%d\" text-anchor=\"end\" font-size=\"30px\">";
+inline constexpr char text2[] = "</text>\n";
+
+// The end of every receipt. The sup tags are character references on
+// purpose: they print as text; the sign between them is U+00AE in UTF-8.
+inline constexpr char footer[] =
+    "\n"
+    "<text id=\"text9999\" x=\"288\" y=\"%d\" text-anchor=\"middle\" font-size=\"22px\">"
+    "Printed by Morvath Pallex&#60;sup&#62;\xC2\xAE&#60;/sup&#62;</text>\n"
+    "</svg>\n";
+
+/* ------------------------------------------------------------ field names */
+
+// Layout text that is exactly one of these is a field the printing system
+// fills in later; its element id starts with "tag" instead of "text".
+inline constexpr const char *field_names[] = {
+    "charge_time_stamp",
+    "charge_time_dmyy_hms",
+    "charge_time_yymd_hms",
+    "charge_time_dmyy",
+    "charge_time_yymd",
+    "charge_time_hms",
+    "charge_value_sign",
+    "charge_value",
+    "charge_sign",
+    "logged_user_name_login",
+    "logged_user_name",
+    "logged_user_login",
+    "logged_user_oldcredit",
+    "cfg_hostname",
+    "logged_user_currentcredit",
+    "servercfg_receipt_text",
+    "receipt_id",
+};
+
+int is_tag(const char *s);
+
+/* --------------------------------------------------------------- geometry */
+
+constexpr long long row_pitch = 30;
+constexpr long long first_baseline = 30;
+constexpr long long logo_height = 250;   // added to the document height
+constexpr long long logo_shift = 220;    // added to the baseline
+
+long long receipt_height(long long line_count, bool has_image);
+
+/* ---------------------------------------------------------------- writers */
+
+struct receipt_out {
+    std::FILE *stream;
+    std::size_t len;
+    bool failed;
+    char buf[1 << 16];
+};
+
+void receipt_attach(receipt_out *out, std::FILE *stream);
+void write_prologue(receipt_out *out, long long height);
+void write_text(receipt_out *out, column col, const char *text,
+                long long element_number, long long baseline);
+void write_blank(receipt_out *out);
+void write_footer(receipt_out *out, long long baseline);
+void write_bytes(receipt_out *out, const char *bytes, std::size_t n);
+int receipt_flush(receipt_out *out);
+int receipt_close(receipt_out *out);
+
+#endif

@@ -1,0 +1,58 @@
+// expect.h - the receipt's pieces as the tool's documentation lays them
+// out, written independently of the tool's templates so that tests compare
+// against the documented bytes, not against the tool's own code.
+
+#ifndef GEN_XML_TESTS_EXPECT_H
+#define GEN_XML_TESTS_EXPECT_H
+
+#include <cstdio>
+#include <string>
+
+// Everything from the XML declaration to the empty line after the svg
+// start tag.
+inline std::string expect_prologue(long long height)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "\n"
+           "<svg\n"
+           "   xmlns:svg=\"http://www.w3.org/2000/svg\"\n"
+           "   xmlns=\"http://www.w3.org/2000/svg\"\n"
+           "   xmlns:xlink=\"http://www.w3.org/1999/xlink\"\n"
+           "   version=\"1.1\"\n"
+           "   width=\"576\"\n"
+           "   height=\"" + std::to_string(height) + "\"\n"
+           "   id=\"svg1\"\n"
+           "   font-family=\"Arial Unicode\">\n"
+           "\n";
+}
+
+// One text element line: column 'l', 'c' or 'r'; "tag" or "text" ids.
+inline std::string expect_text(char col, const char *prefix, long long number,
+                               long long y, const std::string &text)
+{
+    const char *x = col == 'l' ? "0" : col == 'c' ? "288" : "575";
+    const char *anchor = col == 'l' ? "start" : col == 'c' ? "middle" : "end";
+    char head[200];
+    std::snprintf(head, sizeof head,
+                  "\t<text id=\"%s%04lld\" x=\"%s\" y=\"%lld\" text-anchor=\"%s\" font-size=\"30px\">",
+                  prefix, number, x, y, anchor);
+    return head + text + "</text>\n";
+}
+
+// The footer: an empty line, the signature on baseline y, the end tag.
+inline std::string expect_footer(long long y)
+{
+    return "\n<text id=\"text9999\" x=\"288\" y=\"" + std::to_string(y) +
+           "\" text-anchor=\"middle\" font-size=\"22px\">Printed by Morvath Pallex"
+           "&#60;sup&#62;\xC2\xAE&#60;/sup&#62;</text>\n"
+           "</svg>\n";
+}
+
+// The logo block around already-joined data lines.
+inline std::string expect_logo(const std::string &data_lines)
+{
+    return "\t<image\n\t\txlink:href=\"data:image/bmp;base64," + data_lines +
+           "\"\n\t\tx=\"6\" y=\"0\" width=\"560\" height=\"220\" />\n\n";
+}
+
+#endif

@@ -1,0 +1,176 @@
+// layout_test.cpp - reads, trimming and splitting of layout lines.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "layout.h"
+
+namespace {
+
+struct strip_case {
+    std::string in;
+    std::string keep_tab;   // after str_strip_t
+    std::string all;        // after str_strip
+};
+
+TEST(Strip, TrimsBlankBytesInPlace)
+{
+    const std::vector<strip_case> cases = {
+        {"", "", ""},
+        {"abc", "abc", "abc"},
+        {"  abc  ", "abc", "abc"},
+        {"abc\n", "abc", "abc"},
+        {"abc\r\n", "abc", "abc"},
+        {"abc \t\t", "abc", "abc"},
+        {"\tabc", "\tabc", "abc"},
+        {"  \t\tabc", "\t\tabc", "abc"},
+        {" \x01\x1f\tx", "\tx", "x"},
+        {"a \t b", "a \t b", "a \t b"},
+        {" \t \n", "", ""},
+        {"\x7f" "a\x7f", "\x7f" "a\x7f", "\x7f" "a\x7f"},           // DEL is not blank
+        {"\xA0\xC3\xA9\xA0", "\xA0\xC3\xA9\xA0", "\xA0\xC3\xA9\xA0"},  // nor are bytes >= 128
+        {"  Caf\xC3\xA9 ", "Caf\xC3\xA9", "Caf\xC3\xA9"},
+    };
+    for (const strip_case &c : cases) {
+        SCOPED_TRACE(c.in);
+        char a[64];
+        char b[64];
+        std::snprintf(a, sizeof a, "%s", c.in.c_str());
+        std::snprintf(b, sizeof b, "%s", c.in.c_str());
+        str_strip_t(a);
+        str_strip(b);
+        EXPECT_EQ(std::string(a), c.keep_tab);
+        EXPECT_EQ(std::string(b), c.all);
+    }
+}
+
+TEST(Strip, NullIsLeftAlone)
+{
+    str_strip_t(nullptr);
+    str_strip(nullptr);
+}
+
+TEST(Strip, WorksInsideItsOwnStorage)
+{
+    char s[] = "  ab  ";
+    str_strip(s);
+    EXPECT_STREQ(s, "ab");
+    EXPECT_EQ(s[2], '\0');
+}
+
+struct split_case {
+    std::string line;   // as str_strip_t leaves it
+    const char *left;
+    const char *centre;   // nullptr: absent
+    const char *right;
+};
+
+TEST(Split, FieldsArePiecesOfTheLine)
+{
+    const std::vector<split_case> cases = {
+        {"hello", "hello", nullptr, nullptr},
+        {"\thello", "", "hello", nullptr},
+        {"\t\thello", "", "", "hello"},
+        {"a\t\tb", "a", "", "b"},
+        {"a\tb", "a", "b", nullptr},
+        {"a\tb\tc", "a", "b", "c"},
+        {"a\tb\tc\td", "a", "b", "c\td"},
+        {" a \t b \t c ", "a", "b", "c"},
+        {"a\t \t b", "a", "", "b"},
+        {"a\t", "a", "", nullptr},
+    };
+    for (const split_case &c : cases) {
+        SCOPED_TRACE(c.line);
+        char line[64];
+        std::snprintf(line, sizeof line, "%s", c.line.c_str());
+        char *field[column_count];
+        split_fields(line, field);
+        ASSERT_NE(field[0], nullptr);
+        EXPECT_STREQ(field[0], c.left);
+        if (c.centre == nullptr) {
+            EXPECT_EQ(field[1], nullptr);
+        } else {
+            EXPECT_STREQ(field[1], c.centre);
+        }
+        if (c.right == nullptr) {
+            EXPECT_EQ(field[2], nullptr);
+        } else {
+            EXPECT_STREQ(field[2], c.right);
+        }
+        for (char *f : field) {
+            if (f != nullptr) {
+                EXPECT_TRUE(f >= line && f < line + sizeof line);
+            }
+        }
+    }
+}
+
+// Every read of `content`, in order, and whether each set eof.
+std::vector<std::pair<std::string, bool>> all_reads(const std::string &content)
+{
+    std::FILE *f = std::tmpfile();
+    std::fwrite(content.data(), 1, content.size(), f);
+    std::rewind(f);
+    static layout_file lf;
+    layout_attach(&lf, f);
+    std::vector<std::pair<std::string, bool>> reads;
+    char line[line_buffer_size];
+    do {
+        int n = layout_read(&lf, line);
+        EXPECT_GE(n, 0);
+        EXPECT_EQ(std::string(line).size(), static_cast<std::size_t>(n));
+        reads.emplace_back(std::string(line, static_cast<std::size_t>(n)), lf.eof);
+    } while (!lf.eof && reads.size() < 100);
+    std::fclose(f);
+    return reads;
+}
+
+TEST(Read, ReadsStopAtLineFeedsAt999BytesAndAtEndOfFile)
+{
+    using R = std::vector<std::pair<std::string, bool>>;
+    const std::string a999(999, 'a');
+    EXPECT_EQ(all_reads(""), (R{{"", true}}));
+    EXPECT_EQ(all_reads("x"), (R{{"x", true}}));
+    EXPECT_EQ(all_reads("x\n"), (R{{"x\n", false}, {"", true}}));
+    EXPECT_EQ(all_reads("x\ny"), (R{{"x\n", false}, {"y", true}}));
+    EXPECT_EQ(all_reads("\n\n"), (R{{"\n", false}, {"\n", false}, {"", true}}));
+    EXPECT_EQ(all_reads(a999), (R{{a999, false}, {"", true}}));
+    EXPECT_EQ(all_reads(std::string(998, 'a') + "\n"),
+              (R{{std::string(998, 'a') + "\n", false}, {"", true}}));
+    EXPECT_EQ(all_reads(a999 + "\n"), (R{{a999, false}, {"\n", false}, {"", true}}));
+    EXPECT_EQ(all_reads(std::string(2000, 'a') + "\n"),
+              (R{{a999, false}, {a999, false}, {"aa\n", false}, {"", true}}));
+}
+
+TEST(Read, LinesAcrossTheReadAheadBoundaryArriveWhole)
+{
+    // Rows of 7 bytes never line up with the 64 KiB read-ahead.
+    std::string content;
+    for (int i = 0; i < 30000; ++i)
+        content += "row" + std::to_string(i % 10) + "ab\n";
+    std::FILE *f = std::tmpfile();
+    std::fwrite(content.data(), 1, content.size(), f);
+    std::rewind(f);
+    static layout_file lf;
+    layout_attach(&lf, f);
+    char line[line_buffer_size];
+    int count = 0;
+    std::string joined;
+    do {
+        ASSERT_GE(layout_read(&lf, line), 0);
+        joined += line;
+        ++count;
+    } while (!lf.eof);
+    EXPECT_EQ(count, 30001);
+    EXPECT_EQ(joined, content);
+    ASSERT_EQ(layout_rewind(&lf), 0);
+    EXPECT_FALSE(lf.eof);
+    ASSERT_GE(layout_read(&lf, line), 0);
+    EXPECT_STREQ(line, "row0ab\n");
+    std::fclose(f);
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// run_tool.cpp - process plumbing for the end-to-end tests.
+
+#include "run_tool.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// Feed `input` to `in_fd` (closed when done; -1 for none) while collecting
+// `out_fd` and `err_fd` until both close. Pipes, not files, so that a file
+// size limit set for the tool cannot cut its messages.
+static void pump(int in_fd, const std::string &input, int out_fd, int err_fd, tool_result &r)
+{
+    std::size_t sent = 0;
+    if (in_fd >= 0 && input.empty()) {
+        close(in_fd);
+        in_fd = -1;
+    }
+    while (out_fd >= 0 || err_fd >= 0 || in_fd >= 0) {
+        pollfd fds[3];
+        int n = 0;
+        if (out_fd >= 0)
+            fds[n++] = {out_fd, POLLIN, 0};
+        if (err_fd >= 0)
+            fds[n++] = {err_fd, POLLIN, 0};
+        if (in_fd >= 0)
+            fds[n++] = {in_fd, POLLOUT, 0};
+        if (poll(fds, static_cast<nfds_t>(n), -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            throw std::runtime_error("poll failed");
+        }
+        for (int i = 0; i < n; ++i) {
+            if (fds[i].revents == 0)
+                continue;
+            if (fds[i].fd == in_fd) {
+                ssize_t w = write(in_fd, input.data() + sent, input.size() - sent);
+                if (w > 0)
+                    sent += static_cast<std::size_t>(w);
+                if (w <= 0 || sent == input.size()) {
+                    close(in_fd);
+                    in_fd = -1;
+                }
+                continue;
+            }
+            char buf[65536];
+            ssize_t got = read(fds[i].fd, buf, sizeof buf);
+            std::string &dst = fds[i].fd == out_fd ? r.out : r.err;
+            if (got > 0) {
+                dst.append(buf, static_cast<std::size_t>(got));
+            } else {
+                close(fds[i].fd);
+                (fds[i].fd == out_fd ? out_fd : err_fd) = -1;
+            }
+        }
+    }
+}
+
+tool_result run_tool(const std::vector<std::string> &args, const std::string &dir,
+                     const tool_options &opt)
+{
+    int in_pipe[2] = {-1, -1};
+    int out_pipe[2];
+    int err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0 || (opt.stdin_pipe && pipe(in_pipe) != 0))
+        throw std::runtime_error("pipe failed");
+    signal(SIGPIPE, SIG_IGN);
+
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(opt.argv0.c_str()));
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        if (opt.stdin_pipe)
+            dup2(in_pipe[0], 0);
+        else
+            dup2(open("/dev/null", O_RDONLY), 0);
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
+            if (fd > 2)
+                close(fd);
+        signal(SIGPIPE, SIG_DFL);
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        if (opt.fsize_limit >= 0) {
+            signal(SIGXFSZ, SIG_IGN);   // stays ignored across exec
+            rlimit rl{};
+            rl.rlim_cur = rl.rlim_max = static_cast<rlim_t>(opt.fsize_limit);
+            if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
+                _exit(126);
+        }
+        execv(GEN_XML_BIN, argv.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    if (opt.stdin_pipe)
+        close(in_pipe[0]);
+    tool_result r{0, "", ""};
+    pump(opt.stdin_pipe ? in_pipe[1] : -1, opt.stdin_data, out_pipe[0], err_pipe[0], r);
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0) {
+        if (errno != EINTR)
+            throw std::runtime_error("waitpid failed");
+    }
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    return r;
+}
+
+scratch_dir::scratch_dir()
+{
+    const char *tmp = std::getenv("TMPDIR");
+    std::string templ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/gen_xml_test.XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    path = buf.data();
+}
+
+scratch_dir::~scratch_dir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::string &path, const std::string &bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+bool file_exists(const std::string &path)
+{
+    struct stat st{};
+    return lstat(path.c_str(), &st) == 0;
+}

@@ -1,0 +1,39 @@
+// run_tool.h - run the built gen_xml in a scratch directory and capture
+// everything it does: exit status, standard output, standard error.
+
+#ifndef GEN_XML_TESTS_RUN_TOOL_H
+#define GEN_XML_TESTS_RUN_TOOL_H
+
+#include <string>
+#include <vector>
+
+struct tool_result {
+    int status;          // exit status, or 128 + signal number
+    std::string out;     // standard output
+    std::string err;     // standard error
+};
+
+struct tool_options {
+    std::string argv0 = "gen_xml";   // the program name as invoked
+    long long fsize_limit = -1;      // RLIMIT_FSIZE in bytes (SIGXFSZ ignored), -1 for none
+    bool stdin_pipe = false;         // standard input is a pipe fed with stdin_data
+    std::string stdin_data;
+};
+
+// Run gen_xml with `args` (not counting the program name) in `dir`.
+tool_result run_tool(const std::vector<std::string> &args, const std::string &dir,
+                     const tool_options &opt = {});
+
+// A fresh scratch directory, removed with everything in it when the test ends.
+struct scratch_dir {
+    std::string path;
+    scratch_dir();
+    ~scratch_dir();
+    std::string operator/(const std::string &name) const { return path + "/" + name; }
+};
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &bytes);
+bool file_exists(const std::string &path);   // lstat: a dangling link exists
+
+#endif
