@@ -7,6 +7,8 @@
 
 #include "base64.h"
 
+#include <cstring>
+
 namespace {
 
 // The character codes covered by cd64.
@@ -92,19 +94,31 @@ void decodeblock(const unsigned char in[4], unsigned char out[3]) {
 // the capacity before it is stored, so a too-small area is filled exactly
 // to out_size and then -1 is returned with no NUL; on success the NUL goes
 // right after the text, in the extra place the caller reserves for it.
+// While a whole group fits, its four checks would all pass, so they are
+// made once for the group; only near the end of the area does the encoder
+// go character by character.
 int base64_encode(const unsigned char *in, int in_len, char *out, int out_size) {
   int pos = 0;
   int count = 0;
   while (pos < in_len) {
     unsigned char group[3] = {0, 0, 0};
-    int len = 0;
-    for (int i = 0; i < 3 && pos < in_len; ++i) {
-      group[i] = in[pos];
-      ++pos;
-      ++len;
+    int len = 3;
+    if (in_len - pos >= 3) {
+      group[0] = in[pos];
+      group[1] = in[pos + 1];
+      group[2] = in[pos + 2];
+    } else {
+      len = in_len - pos;
+      for (int i = 0; i < len; ++i) group[i] = in[pos + i];
     }
+    pos += len;
     unsigned char chars[4];
     encodeblock(group, chars, len);
+    if (out_size - count >= 4) {
+      std::memcpy(out + count, chars, 4);
+      count += 4;
+      continue;
+    }
     for (int i = 0; i < 4; ++i) {
       if (count >= out_size) return -1;
       out[count] = static_cast<char>(chars[i]);

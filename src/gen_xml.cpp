@@ -126,7 +126,7 @@ int main(int argc, char **argv)
     long long line_count = 0;
     layout_attach(&lf, layout.get());
     do {
-        int n = layout_read(&lf, line_buffer);
+        int n = layout_read(&lf, nullptr);
         if (n < 0)
             return fail(status_io, msg_read, layout_path, &out);
         ++line_count;
@@ -161,18 +161,20 @@ int main(int argc, char **argv)
         if (layout_read(&lf, line_buffer) < 0)
             return fail(status_io, msg_read, layout_path, &out);
         ++read_number;
-        str_strip_t(line_buffer);
-        if (std::strlen(line_buffer) > line_warn_above)
+        const std::size_t len = strip_line(line_buffer);   // str_strip_t
+        if (len > line_warn_above)
             warn_long_line(read_number);
-        if (line_buffer[0] == '\0') {
+        if (len == 0) {
             write_blank(&out);
         } else {
             char *field[column_count];
-            split_fields(line_buffer, field);
+            std::size_t field_len[column_count];
+            split_fields(line_buffer, len, field, field_len);
             for (int c = 0; c < column_count; ++c) {
-                if (field[c] == nullptr || field[c][0] == '\0')
+                if (field_len[c] == 0)
                     continue;
-                write_text(&out, static_cast<column>(c), field[c], element_number, baseline);
+                write_text(&out, static_cast<column>(c), field[c], field_len[c],
+                           element_number, baseline);
                 ++element_number;
             }
         }

@@ -33,11 +33,11 @@ static int refill(layout_file *lf)
 // Store the next read in `line`, the way a line read with a size limit does:
 // through the next line feed, or line_max bytes, or to the end of the file.
 // The read-ahead lets a whole row be found with one memchr and copied with
-// one memcpy instead of going through the stream byte by byte.
-int layout_read(layout_file *lf, char line[line_buffer_size])
+// one memcpy instead of going through the stream byte by byte. With a null
+// `line` the read is only measured, which is all the counting pass needs.
+int layout_read(layout_file *lf, char *line)
 {
     int stored = 0;
-    line[0] = '\0';
     for (;;) {
         if (lf->pos == lf->len) {
             int got = refill(lf);
@@ -53,13 +53,15 @@ int layout_read(layout_file *lf, char line[line_buffer_size])
         const void *lf_at = std::memchr(from, '\n', static_cast<std::size_t>(take));
         if (lf_at != nullptr)
             take = static_cast<int>(static_cast<const char *>(lf_at) - from) + 1;
-        std::memcpy(line + stored, from, static_cast<std::size_t>(take));
+        if (line != nullptr)
+            std::memcpy(line + stored, from, static_cast<std::size_t>(take));
         stored += take;
         lf->pos += take;
         if (lf_at != nullptr || stored == line_max)
             break;
     }
-    line[stored] = '\0';
+    if (line != nullptr)
+        line[stored] = '\0';
     return stored;
 }
 
@@ -82,61 +84,80 @@ static bool is_blank(char c)
     return u >= 1 && u <= 32;
 }
 
-// Trim `s` in place. Trailing blanks always go; leading blanks go up to the
-// first TAB when keep_tab is set (a leading TAB moves text to the centre
-// column), or all of them when it is not.
-static void strip(char *s, bool keep_tab)
+// Trim `s` (n bytes before its NUL) in place and return its new length.
+// Trailing blanks always go; leading blanks go up to the first TAB when
+// keep_tab is set (a leading TAB moves text to the centre column), or all
+// of them when it is not.
+static std::size_t strip(char *s, std::size_t n, bool keep_tab)
 {
-    if (s == nullptr)
-        return;
-    std::size_t n = std::strlen(s);
     while (n > 0 && is_blank(s[n - 1]))
         s[--n] = '\0';
     std::size_t lead = 0;
     while (lead < n && is_blank(s[lead]) && !(keep_tab && s[lead] == '\t'))
         ++lead;
-    if (lead > 0)
+    if (lead > 0) {
         std::memmove(s, s + lead, n - lead + 1);
+        n -= lead;
+    }
+    return n;
 }
 
 // Trim a whole layout line, keeping a leading TAB.
 void str_strip_t(char *s)
 {
-    strip(s, true);
+    if (s != nullptr)
+        strip(s, std::strlen(s), true);
 }
 
 // Trim one field, TABs included.
 void str_strip(char *s)
 {
-    strip(s, false);
+    if (s != nullptr)
+        strip(s, std::strlen(s), false);
+}
+
+std::size_t strip_line(char *s)
+{
+    return strip(s, std::strlen(s), true);
 }
 
 /* -------------------------------------------------------------- splitting */
 
-// Cut a trimmed line into its left, centre and right fields at its first two
-// TABs. Nothing is copied: the TABs become terminators.
-void split_fields(char *line, char *field[column_count])
+// Cut a trimmed line of `len` bytes into its left, centre and right fields
+// at its first two TABs. Nothing is copied: the TABs become terminators.
+// Each field is trimmed as str_strip() does; its length lands in
+// field_len, so nobody has to measure it again.
+void split_fields(char *line, std::size_t len, char *field[column_count],
+                  std::size_t field_len[column_count])
 {
+    char *const end = line + len;
     char *left = line;
     char *centre = nullptr;
     char *right = nullptr;
+    std::size_t left_len = len;
+    std::size_t centre_len = 0;
+    std::size_t right_len = 0;
 
-    char *tab = std::strchr(line, '\t');
+    char *tab = static_cast<char *>(std::memchr(line, '\t', len));
     if (tab != nullptr) {
         *tab = '\0';
+        left_len = static_cast<std::size_t>(tab - line);
         centre = tab + 1;
-        if (*centre != '\0') {
-            tab = std::strchr(centre, '\t');
+        centre_len = static_cast<std::size_t>(end - centre);
+        if (centre_len > 0) {
+            tab = static_cast<char *>(std::memchr(centre, '\t', centre_len));
             if (tab != nullptr) {
                 *tab = '\0';
+                centre_len = static_cast<std::size_t>(tab - centre);
                 right = tab + 1;
+                right_len = static_cast<std::size_t>(end - right);
             }
         }
     }
-    str_strip(left);
-    str_strip(centre);
-    str_strip(right);
     field[static_cast<int>(column::left)] = left;
     field[static_cast<int>(column::centre)] = centre;
     field[static_cast<int>(column::right)] = right;
+    field_len[static_cast<int>(column::left)] = strip(left, left_len, false);
+    field_len[static_cast<int>(column::centre)] = centre ? strip(centre, centre_len, false) : 0;
+    field_len[static_cast<int>(column::right)] = right ? strip(right, right_len, false) : 0;
 }

@@ -10,7 +10,7 @@
 //   read into it, NUL-terminated: up to and including the next line feed, or
 //   until line_max (999) bytes are stored, or until end of file. It returns
 //   the number of bytes stored (0 to 999), or -1 when the stream reports a
-//   read error. `eof` is set by a read that runs into the end of the file, so
+//   read error. With a null `line` the read is measured but not stored. `eof` is set by a read that runs into the end of the file, so
 //   a file ending in a line feed yields one last, empty read, an empty file
 //   yields exactly one empty read, and a read that stops at a line feed or
 //   at 999 bytes never sets it. layout_rewind() returns to the start for the
@@ -20,18 +20,21 @@
 //   never blank. str_strip_t() trims a whole line in place: every trailing
 //   blank goes, and leading blanks go up to (not including) the first TAB.
 //   str_strip() trims a field in place: every leading and trailing blank goes.
-//   Both accept a null pointer and do nothing.
+//   Both accept a null pointer and do nothing. strip_line() is str_strip_t()
+//   for a non-null string that also returns the new length.
 //
-//   Splitting. split_fields() takes a trimmed, non-empty line, overwrites the
-//   first TAB (and the first TAB after it) with NUL and stores the left,
-//   centre and right fields in `field`, each trimmed with str_strip(). The
-//   left field always exists; an absent centre or right field is null. The
-//   right field keeps any further TABs inside it. The fields are pieces of
-//   `line` and stay valid until the line is overwritten.
+//   Splitting. split_fields() takes a trimmed, non-empty line and its
+//   length, overwrites the first TAB (and the first TAB after it) with NUL
+//   and stores the left, centre and right fields in `field`, each trimmed as
+//   str_strip() does, and their lengths in `field_len`. The left field always
+//   exists; an absent centre or right field is null (length 0). The right
+//   field keeps any further TABs inside it. The fields are pieces of `line`
+//   and stay valid until the line is overwritten.
 
 #ifndef GEN_XML_LAYOUT_H
 #define GEN_XML_LAYOUT_H
 
+#include <cstddef>
 #include <cstdio>
 
 // One read of the layout: at most line_max bytes and the terminating NUL.
@@ -56,11 +59,13 @@ enum class column { left, centre, right };
 constexpr int column_count = 3;
 
 void layout_attach(layout_file *lf, std::FILE *stream);
-int layout_read(layout_file *lf, char line[line_buffer_size]);
+int layout_read(layout_file *lf, char *line);
 int layout_rewind(layout_file *lf);
 
 void str_strip_t(char *s);
 void str_strip(char *s);
-void split_fields(char *line, char *field[column_count]);
+std::size_t strip_line(char *s);
+void split_fields(char *line, std::size_t len, char *field[column_count],
+                  std::size_t field_len[column_count]);
 
 #endif

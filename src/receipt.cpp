@@ -4,26 +4,59 @@
 
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 /* ------------------------------------------------------------ field names */
 
-// Exact, case-sensitive comparison of the whole field with each name. Every
-// name starts with one of four letters, which turns most ordinary text away
-// after a single byte.
+constexpr std::size_t name_length(const char *s)
+{
+    std::size_t n = 0;
+    while (s[n] != '\0')
+        ++n;
+    return n;
+}
+
+constexpr std::size_t longest_name = [] {
+    std::size_t m = 0;
+    for (const char *name : field_names)
+        m = name_length(name) > m ? name_length(name) : m;
+    return m;
+}();
+
+// The names grouped by length: names_of_length[n] lists the indexes of the
+// names n bytes long, ended by -1. Most layout text has a length no name
+// has, and is turned away without a single comparison.
+constexpr auto names_of_length = [] {
+    struct {
+        signed char index[longest_name + 1][std::size(field_names) + 1];
+    } t{};
+    for (std::size_t n = 0; n <= longest_name; ++n) {
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < std::size(field_names); ++i)
+            if (name_length(field_names[i]) == n)
+                t.index[n][k++] = static_cast<signed char>(i);
+        t.index[n][k] = -1;
+    }
+    return t;
+}();
+
+// Exact, case-sensitive comparison of a whole field of length n with the
+// names of that length.
+static bool is_field_name(const char *s, std::size_t n)
+{
+    if (n > longest_name)
+        return false;
+    for (const signed char *i = names_of_length.index[n]; *i >= 0; ++i)
+        if (s[0] == field_names[*i][0] && std::memcmp(s, field_names[*i], n) == 0)
+            return true;
+    return false;
+}
+
 int is_tag(const char *s)
 {
     if (s == nullptr)
         return 0;
-    switch (s[0]) {
-    case 'c': case 'l': case 's': case 'r':
-        break;
-    default:
-        return 0;
-    }
-    for (const char *name : field_names)
-        if (std::strcmp(s, name) == 0)
-            return 1;
-    return 0;
+    return is_field_name(s, std::strlen(s)) ? 1 : 0;
 }
 
 /* --------------------------------------------------------------- geometry */
@@ -91,62 +124,113 @@ constexpr template_plan plan(const char *t)
     }
 }
 
-constexpr template_plan header2_plan = plan(header2);
-constexpr template_plan footer_plan = plan(footer);
-constexpr template_plan text1_plans[column_count] = {
-    plan(text1_l), plan(text1_c), plan(text1_r),
-};
-constexpr const char *text1[column_count] = {text1_l, text1_c, text1_r};
 
-// Write `v` in decimal at `dst`, with at least `width` digits, and return
-// the end.
-static char *put_decimal(char *dst, long long v, int width)
+// Set `m` to the decimal digits of `v`. The common steps are cheap: the
+// same value again costs nothing, and a small increase (the next element
+// number, the next row's baseline) is added to the digits in place.
+// Anything else is written out afresh.
+static void set_decimal_slow(decimal_memo *m, long long v)
 {
-    char digits[24];
+    if (m->len > 0 && m->value >= 0 && v > m->value && v - m->value < 1000) {
+        unsigned carry = static_cast<unsigned>(v - m->value);
+        m->value = v;
+        for (char *d = m->digits + m->len; d > m->digits;) {
+            --d;
+            unsigned x = static_cast<unsigned>(*d - '0') + carry;
+            if (x < 10) {
+                *d = static_cast<char>('0' + x);
+                return;
+            }
+            *d = static_cast<char>('0' + x % 10);
+            carry = x / 10;
+        }
+        // Carried out of the first digit: the number grows longer.
+        char head[4];
+        int h = 0;
+        for (; carry > 0; carry /= 10)
+            head[h++] = static_cast<char>('0' + carry % 10);
+        std::memmove(m->digits + h, m->digits, static_cast<std::size_t>(m->len));
+        for (int k = 0; k < h; ++k)
+            m->digits[k] = head[h - 1 - k];
+        m->len += h;
+        return;
+    }
+    char rev[24];
     int n = 0;
     // Work on the magnitude as unsigned so that even the most negative value
     // has one.
     unsigned long long u = v < 0 ? 0ULL - static_cast<unsigned long long>(v)
                                  : static_cast<unsigned long long>(v);
     do {
-        digits[n++] = static_cast<char>('0' + u % 10);
+        rev[n++] = static_cast<char>('0' + u % 10);
         u /= 10;
     } while (u != 0);
-    while (n < width)
-        digits[n++] = '0';
     if (v < 0)
-        *dst++ = '-';
-    while (n > 0)
-        *dst++ = digits[--n];
+        rev[n++] = '-';
+    for (int i = 0; i < n; ++i)
+        m->digits[i] = rev[n - 1 - i];
+    m->len = n;
+    m->value = v;
+}
+
+static inline void set_decimal(decimal_memo *m, long long v)
+{
+    if (m->len == 0 || v != m->value)
+        set_decimal_slow(m, v);
+}
+
+// Room for the id prefix, "text" or "tag": the writers always read this
+// many bytes of it.
+constexpr std::size_t id_prefix_room = 4;
+static_assert(sizeof "text" - 1 <= id_prefix_room && sizeof "tag" >= id_prefix_room);
+
+// Filling template T: piece K of its plan, then the placeholder after it.
+// Everything about the piece is a compile-time constant, so its copy is a
+// few moves. Digits are copied a whole memo at a time, which may write past
+// the number: the caller's reserve() leaves room, and the next piece
+// overwrites the excess.
+template <const char *T, int K>
+static char *fill_piece(char *dst, const char *s, std::size_t slen,
+                        const decimal_memo *const *numbers)
+{
+    constexpr template_plan p = plan(T);
+    constexpr piece pc = p.pieces[K];
+    std::memcpy(dst, T + pc.start, static_cast<std::size_t>(pc.len));
+    dst += pc.len;
+    if constexpr (pc.after == hole::str) {
+        // Only the id prefix fills a "%s": copied as four bytes, "tag" with
+        // its NUL, which the next piece overwrites.
+        std::memcpy(dst, s, id_prefix_room);
+        dst += slen;
+    } else if constexpr (pc.after == hole::dec || pc.after == hole::dec4) {
+        // Which number: count the number placeholders before this one.
+        constexpr int which = [] {
+            int n = 0;
+            for (int k = 0; k < K; ++k)
+                n += plan(T).pieces[k].after == hole::dec || plan(T).pieces[k].after == hole::dec4;
+            return n;
+        }();
+        const decimal_memo *m = numbers[which];
+        if constexpr (pc.after == hole::dec4) {
+            std::memcpy(dst, "0000", 4);
+            dst += m->len < 4 ? 4 - m->len : 0;
+        }
+        std::memcpy(dst, m->digits, sizeof m->digits);
+        dst += m->len;
+    }
     return dst;
 }
 
-// Fill template `t` (planned as `p`) at `dst`: `s` for "%s", and the
-// numbers for "%d" and "%04d" in order. Returns the end.
-static char *fill(char *dst, const char *t, const template_plan &p,
-                  const char *s, const long long *numbers)
+// Fill template T at `dst`: `s` (of length `slen`) for "%s", and the
+// numbers for "%d" and "%04d" in order, "%04d" padded with zeros to four
+// digits. Returns the end.
+template <const char *T>
+static char *fill(char *dst, const char *s, std::size_t slen,
+                  const decimal_memo *const *numbers)
 {
-    for (int k = 0; k < p.count; ++k) {
-        const piece &pc = p.pieces[k];
-        std::memcpy(dst, t + pc.start, static_cast<std::size_t>(pc.len));
-        dst += pc.len;
-        switch (pc.after) {
-        case hole::end:
-            break;
-        case hole::str: {
-            std::size_t n = std::strlen(s);
-            std::memcpy(dst, s, n);
-            dst += n;
-            break;
-        }
-        case hole::dec:
-            dst = put_decimal(dst, *numbers++, 1);
-            break;
-        case hole::dec4:
-            dst = put_decimal(dst, *numbers++, 4);
-            break;
-        }
-    }
+    [&]<int... K>(std::integer_sequence<int, K...>) {
+        ((dst = fill_piece<T, K>(dst, s, slen, numbers)), ...);
+    }(std::make_integer_sequence<int, plan(T).count>{});
     return dst;
 }
 
@@ -165,6 +249,8 @@ void receipt_attach(receipt_out *out, std::FILE *stream)
     out->stream = stream;
     out->len = 0;
     out->failed = false;
+    out->id.len = 0;
+    out->y.len = 0;
 }
 
 // Hand the buffered output to the stream. A short write marks the receipt
@@ -209,22 +295,38 @@ void write_bytes(receipt_out *out, const char *bytes, std::size_t n)
 void write_prologue(receipt_out *out, long long height)
 {
     write_bytes(out, header1, std::size(header1) - 1);
+    decimal_memo h{};
+    set_decimal(&h, height);
+    const decimal_memo *numbers[] = {&h};
     char *p = reserve(out);
-    p = fill(p, header2, header2_plan, nullptr, &height);
+    p = fill<header2>(p, nullptr, 0, numbers);
     commit(out, p);
     write_bytes(out, header3, std::size(header3) - 1);
 }
 
 // One text element: the column's start template with its id and baseline,
 // the field text unchanged (it may hold character references), then text2.
-void write_text(receipt_out *out, column col, const char *text,
+void write_text(receipt_out *out, column col, const char *text, std::size_t n,
                 long long element_number, long long baseline)
 {
-    int c = static_cast<int>(col);
-    const long long numbers[] = {element_number, baseline};
+    const bool tag = is_field_name(text, n);
+    set_decimal(&out->id, element_number);
+    set_decimal(&out->y, baseline);
+    const decimal_memo *numbers[] = {&out->id, &out->y};
     char *p = reserve(out);
-    p = fill(p, text1[c], text1_plans[c], is_tag(text) ? "tag" : "text", numbers);
-    std::size_t n = std::strlen(text);
+    const char *prefix = tag ? "tag" : "text";
+    const std::size_t prefix_len = tag ? 3 : 4;
+    switch (col) {
+    case column::left:
+        p = fill<text1_l>(p, prefix, prefix_len, numbers);
+        break;
+    case column::centre:
+        p = fill<text1_c>(p, prefix, prefix_len, numbers);
+        break;
+    case column::right:
+        p = fill<text1_r>(p, prefix, prefix_len, numbers);
+        break;
+    }
     std::memcpy(p, text, n);
     p += n;
     std::memcpy(p, text2, std::size(text2) - 1);
@@ -242,8 +344,11 @@ void write_blank(receipt_out *out)
 
 void write_footer(receipt_out *out, long long baseline)
 {
+    decimal_memo y{};
+    set_decimal(&y, baseline);
+    const decimal_memo *numbers[] = {&y};
     char *p = reserve(out);
-    p = fill(p, footer, footer_plan, nullptr, &baseline);
+    p = fill<footer>(p, nullptr, 0, numbers);
     commit(out, p);
 }
 

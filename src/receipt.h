@@ -111,16 +111,26 @@ long long receipt_height(long long line_count, bool has_image);
 
 /* ---------------------------------------------------------------- writers */
 
+// A number as written last time, kept so that the next one is cheap:
+// element numbers grow by one, and the elements of a row share a baseline.
+struct decimal_memo {
+    long long value;
+    int len;          // 0 until the first number
+    char digits[24];  // most significant first, no padding, no NUL
+};
+
 struct receipt_out {
     std::FILE *stream;
     std::size_t len;
     bool failed;
+    decimal_memo id;
+    decimal_memo y;
     char buf[1 << 16];
 };
 
 void receipt_attach(receipt_out *out, std::FILE *stream);
 void write_prologue(receipt_out *out, long long height);
-void write_text(receipt_out *out, column col, const char *text,
+void write_text(receipt_out *out, column col, const char *text, std::size_t len,
                 long long element_number, long long baseline);
 void write_blank(receipt_out *out);
 void write_footer(receipt_out *out, long long baseline);

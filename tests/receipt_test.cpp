@@ -67,9 +67,9 @@ TEST(Writers, PiecesOfTheDocument)
     EXPECT_EQ(written([](receipt_out *o) { write_footer(o, 430); }), expect_footer(430));
     EXPECT_EQ(written([](receipt_out *o) { write_blank(o); }), "\n");
     EXPECT_EQ(written([](receipt_out *o) {
-                  write_text(o, column::left, "Total", 1, 30);
-                  write_text(o, column::centre, "charge_value", 2, 30);
-                  write_text(o, column::right, "a & <b>", 10000, 2160000060LL);
+                  write_text(o, column::left, "Total", 5, 1, 30);
+                  write_text(o, column::centre, "charge_value", 12, 2, 30);
+                  write_text(o, column::right, "a & <b>", 7, 10000, 2160000060LL);
               }),
               expect_text('l', "text", 1, 30, "Total") + expect_text('c', "tag", 2, 30, "charge_value") +
                   expect_text('r', "text", 10000, 2160000060LL, "a & <b>"));
@@ -77,7 +77,7 @@ TEST(Writers, PiecesOfTheDocument)
 
 TEST(Writers, ElementNineThousandNineHundredNinetyNineSharesTheFootersId)
 {
-    std::string s = written([](receipt_out *o) { write_text(o, column::left, "x", 9999, 30); });
+    std::string s = written([](receipt_out *o) { write_text(o, column::left, "x", 1, 9999, 30); });
     EXPECT_NE(s.find("id=\"text9999\""), std::string::npos);
 }
 
@@ -95,7 +95,7 @@ TEST(Writers, OutputLargerThanTheBufferArrivesInOrder)
 {
     std::string s = written([](receipt_out *o) {
         for (int i = 1; i <= 5000; ++i)
-            write_text(o, column::right, "12.50", i, 30LL * i);
+            write_text(o, column::right, "12.50", 5, i, 30LL * i);
     });
     std::string expected;
     for (int i = 1; i <= 5000; ++i)
