@@ -123,16 +123,10 @@ int main(int argc, char **argv)
     // 4. Counting pass: every read is a row, the last empty one included.
     static layout_file lf;
     static char line_buffer[line_buffer_size];
-    long long line_count = 0;
     layout_attach(&lf, layout.get());
-    do {
-        int n = layout_read(&lf, nullptr);
-        if (n < 0)
-            return fail(status_io, msg_read, layout_path, &out);
-        ++line_count;
-        if (n > line_warn_above)
-            warn_long_line(line_count);
-    } while (!lf.eof);
+    const long long line_count = layout_count(&lf, warn_long_line);
+    if (line_count < 0)
+        return fail(status_io, msg_read, layout_path, &out);
     if (layout_rewind(&lf) != 0)
         return fail(status_io, msg_read, layout_path, &out);
 
@@ -170,13 +164,7 @@ int main(int argc, char **argv)
             char *field[column_count];
             std::size_t field_len[column_count];
             split_fields(line_buffer, len, field, field_len);
-            for (int c = 0; c < column_count; ++c) {
-                if (field_len[c] == 0)
-                    continue;
-                write_text(&out, static_cast<column>(c), field[c], field_len[c],
-                           element_number, baseline);
-                ++element_number;
-            }
+            write_row(&out, field, field_len, &element_number, baseline);
         }
         baseline += row_pitch;
         if (out.failed)

@@ -33,9 +33,8 @@ static int refill(layout_file *lf)
 // Store the next read in `line`, the way a line read with a size limit does:
 // through the next line feed, or line_max bytes, or to the end of the file.
 // The read-ahead lets a whole row be found with one memchr and copied with
-// one memcpy instead of going through the stream byte by byte. With a null
-// `line` the read is only measured, which is all the counting pass needs.
-int layout_read(layout_file *lf, char *line)
+// one memcpy instead of going through the stream byte by byte.
+int layout_read(layout_file *lf, char line[line_buffer_size])
 {
     int stored = 0;
     for (;;) {
@@ -53,16 +52,55 @@ int layout_read(layout_file *lf, char *line)
         const void *lf_at = std::memchr(from, '\n', static_cast<std::size_t>(take));
         if (lf_at != nullptr)
             take = static_cast<int>(static_cast<const char *>(lf_at) - from) + 1;
-        if (line != nullptr)
-            std::memcpy(line + stored, from, static_cast<std::size_t>(take));
+        std::memcpy(line + stored, from, static_cast<std::size_t>(take));
         stored += take;
         lf->pos += take;
         if (lf_at != nullptr || stored == line_max)
             break;
     }
-    if (line != nullptr)
-        line[stored] = '\0';
+    line[stored] = '\0';
     return stored;
+}
+
+// Count the reads that layout_read() would make from here to the end of the
+// file, and call warn(n) for the n-th read when it holds line_max bytes. The
+// counting pass needs nothing else, so it only looks for line feeds: no
+// byte is copied and no call is made per read but the memchr.
+long long layout_count(layout_file *lf, void (*warn)(long long read_number))
+{
+    long long count = 0;
+    int stored = 0;   // bytes of the read in progress
+    for (;;) {
+        if (lf->pos == lf->len) {
+            int got = refill(lf);
+            if (got < 0)
+                return -1;
+            if (got == 0)
+                break;
+        }
+        const char *from = lf->chunk + lf->pos;
+        const char *const end = lf->chunk + lf->len;
+        while (from < end) {
+            int room = line_max - stored;
+            int avail = static_cast<int>(end - from);
+            int take = avail < room ? avail : room;
+            const void *lf_at = std::memchr(from, '\n', static_cast<std::size_t>(take));
+            if (lf_at != nullptr)
+                take = static_cast<int>(static_cast<const char *>(lf_at) - from) + 1;
+            stored += take;
+            from += take;
+            if (lf_at != nullptr || stored == line_max) {
+                ++count;
+                if (stored > line_warn_above)
+                    warn(count);
+                stored = 0;
+            }
+        }
+        lf->pos = lf->len;
+    }
+    // The read that runs into the end of the file: the rest of the last
+    // line, or nothing.
+    return count + 1;
 }
 
 // Go back to the first byte for the writing pass; this also clears eof.

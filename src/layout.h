@@ -10,11 +10,14 @@
 //   read into it, NUL-terminated: up to and including the next line feed, or
 //   until line_max (999) bytes are stored, or until end of file. It returns
 //   the number of bytes stored (0 to 999), or -1 when the stream reports a
-//   read error. With a null `line` the read is measured but not stored. `eof` is set by a read that runs into the end of the file, so
+//   read error. `eof` is set by a read that runs into the end of the file, so
 //   a file ending in a line feed yields one last, empty read, an empty file
 //   yields exactly one empty read, and a read that stops at a line feed or
-//   at 999 bytes never sets it. layout_rewind() returns to the start for the
-//   second pass: 0, or -1 when the stream cannot seek.
+//   at 999 bytes never sets it. layout_count() goes through the rest of the
+//   file as layout_read() would and returns the number of reads, calling
+//   warn(n) for the n-th read when it holds 999 bytes; -1 on a read error.
+//   layout_rewind() returns to the start for the second pass: 0, or -1 when
+//   the stream cannot seek.
 //
 //   Trimming. A blank byte is one of value 1 to 32; bytes from 128 up are
 //   never blank. str_strip_t() trims a whole line in place: every trailing
@@ -59,7 +62,8 @@ enum class column { left, centre, right };
 constexpr int column_count = 3;
 
 void layout_attach(layout_file *lf, std::FILE *stream);
-int layout_read(layout_file *lf, char *line);
+int layout_read(layout_file *lf, char line[line_buffer_size]);
+long long layout_count(layout_file *lf, void (*warn)(long long read_number));
 int layout_rewind(layout_file *lf);
 
 void str_strip_t(char *s);

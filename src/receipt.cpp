@@ -42,9 +42,9 @@ constexpr auto names_of_length = [] {
 
 // Exact, case-sensitive comparison of a whole field of length n with the
 // names of that length.
-static bool is_field_name(const char *s, std::size_t n)
+static inline bool is_field_name(const char *s, std::size_t n)
 {
-    if (n > longest_name)
+    if (n > longest_name || names_of_length.index[n][0] < 0)
         return false;
     for (const signed char *i = names_of_length.index[n]; *i >= 0; ++i)
         if (s[0] == field_names[*i][0] && std::memcmp(s, field_names[*i], n) == 0)
@@ -125,36 +125,9 @@ constexpr template_plan plan(const char *t)
 }
 
 
-// Set `m` to the decimal digits of `v`. The common steps are cheap: the
-// same value again costs nothing, and a small increase (the next element
-// number, the next row's baseline) is added to the digits in place.
-// Anything else is written out afresh.
-static void set_decimal_slow(decimal_memo *m, long long v)
+// Write `v` into `m` afresh.
+static void format_decimal(decimal_memo *m, long long v)
 {
-    if (m->len > 0 && m->value >= 0 && v > m->value && v - m->value < 1000) {
-        unsigned carry = static_cast<unsigned>(v - m->value);
-        m->value = v;
-        for (char *d = m->digits + m->len; d > m->digits;) {
-            --d;
-            unsigned x = static_cast<unsigned>(*d - '0') + carry;
-            if (x < 10) {
-                *d = static_cast<char>('0' + x);
-                return;
-            }
-            *d = static_cast<char>('0' + x % 10);
-            carry = x / 10;
-        }
-        // Carried out of the first digit: the number grows longer.
-        char head[4];
-        int h = 0;
-        for (; carry > 0; carry /= 10)
-            head[h++] = static_cast<char>('0' + carry % 10);
-        std::memmove(m->digits + h, m->digits, static_cast<std::size_t>(m->len));
-        for (int k = 0; k < h; ++k)
-            m->digits[k] = head[h - 1 - k];
-        m->len += h;
-        return;
-    }
     char rev[24];
     int n = 0;
     // Work on the magnitude as unsigned so that even the most negative value
@@ -173,10 +146,54 @@ static void set_decimal_slow(decimal_memo *m, long long v)
     m->value = v;
 }
 
+// The digits of `m` have carried `carry` out of their first place: put it
+// in front of them.
+static void grow_decimal(decimal_memo *m, unsigned carry)
+{
+    char head[4];
+    int h = 0;
+    for (; carry > 0; carry /= 10)
+        head[h++] = static_cast<char>('0' + carry % 10);
+    std::memmove(m->digits + h, m->digits, static_cast<std::size_t>(m->len));
+    for (int k = 0; k < h; ++k)
+        m->digits[k] = head[h - 1 - k];
+    m->len += h;
+}
+
+// Add a small step to the digits in place, carrying as far as needed.
+static inline void step_decimal(decimal_memo *m, unsigned step)
+{
+    for (char *d = m->digits + m->len; d > m->digits;) {
+        --d;
+        unsigned x = static_cast<unsigned>(*d - '0') + step;
+        if (x < 10) {
+            *d = static_cast<char>('0' + x);
+            return;
+        }
+        *d = static_cast<char>('0' + x % 10);
+        step = x / 10;
+    }
+    grow_decimal(m, step);
+}
+
+// Set `m` to the decimal digits of `v`. The common steps are cheap: the
+// same value again costs nothing, the next element number mostly changes
+// only the last digit, and any small increase (the next row's baseline) is
+// added to the digits in place. Anything else is written out afresh.
 static inline void set_decimal(decimal_memo *m, long long v)
 {
-    if (m->len == 0 || v != m->value)
-        set_decimal_slow(m, v);
+    if (m->len > 0 && m->value >= 0 && v >= m->value && v - m->value < 1000) {
+        if (v == m->value)
+            return;
+        char &last = m->digits[m->len - 1];
+        if (v == m->value + 1 && last != '9')
+            ++last;
+        else
+            step_decimal(m, static_cast<unsigned>(v - m->value));
+        m->value = v;
+        return;
+    }
+    format_decimal(m, v);
 }
 
 // Room for the id prefix, "text" or "tag": the writers always read this
@@ -236,8 +253,8 @@ static char *fill(char *dst, const char *s, std::size_t slen,
 
 /* ---------------------------------------------------------------- writers */
 
-// The most that one writer call adds: a text element around a full layout
-// read, with room to spare for two 64-bit numbers.
+// The most that one text element takes: a full layout read, its template
+// and two 64-bit numbers, with room to spare for the copies that overrun.
 constexpr std::size_t max_piece = 256 + line_buffer_size;
 static_assert(sizeof(receipt_out{}.buf) >= 4 * max_piece);
 
@@ -264,10 +281,10 @@ int receipt_flush(receipt_out *out)
     return out->failed ? -1 : 0;
 }
 
-// Make sure the next max_piece bytes fit in the buffer.
-static char *reserve(receipt_out *out)
+// Make sure the next `size` bytes fit in the buffer.
+static char *reserve(receipt_out *out, std::size_t size)
 {
-    if (out->len + max_piece > sizeof out->buf)
+    if (out->len + size > sizeof out->buf)
         receipt_flush(out);
     return out->buf + out->len;
 }
@@ -298,22 +315,39 @@ void write_prologue(receipt_out *out, long long height)
     decimal_memo h{};
     set_decimal(&h, height);
     const decimal_memo *numbers[] = {&h};
-    char *p = reserve(out);
+    char *p = reserve(out, max_piece);
     p = fill<header2>(p, nullptr, 0, numbers);
     commit(out, p);
     write_bytes(out, header3, std::size(header3) - 1);
 }
 
-// One text element: the column's start template with its id and baseline,
-// the field text unchanged (it may hold character references), then text2.
-void write_text(receipt_out *out, column col, const char *text, std::size_t n,
-                long long element_number, long long baseline)
+// Copy a field's text. Fields are mostly short, and for up to 16 bytes two
+// overlapping word copies beat a call to memcpy; longer texts take the call.
+static inline char *put_text(char *dst, const char *src, std::size_t n)
+{
+    if (n >= 8 && n <= 16) {
+        std::memcpy(dst, src, 8);
+        std::memcpy(dst + n - 8, src + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+        std::memcpy(dst, src, 4);
+        std::memcpy(dst + n - 4, src + n - 4, 4);
+    } else if (n < 4) {
+        for (std::size_t i = 0; i < n; ++i)
+            dst[i] = src[i];
+    } else {
+        std::memcpy(dst, src, n);
+    }
+    return dst + n;
+}
+
+// One text element at `p`, numbered and placed by the id and y memos: the
+// column's start template, the field text unchanged (it may hold character
+// references), then text2.
+static inline char *put_element(receipt_out *out, char *p, column col, const char *text,
+                                std::size_t n)
 {
     const bool tag = is_field_name(text, n);
-    set_decimal(&out->id, element_number);
-    set_decimal(&out->y, baseline);
     const decimal_memo *numbers[] = {&out->id, &out->y};
-    char *p = reserve(out);
     const char *prefix = tag ? "tag" : "text";
     const std::size_t prefix_len = tag ? 3 : 4;
     switch (col) {
@@ -327,17 +361,42 @@ void write_text(receipt_out *out, column col, const char *text, std::size_t n,
         p = fill<text1_r>(p, prefix, prefix_len, numbers);
         break;
     }
-    std::memcpy(p, text, n);
-    p += n;
+    p = put_text(p, text, n);
     std::memcpy(p, text2, std::size(text2) - 1);
-    p += std::size(text2) - 1;
+    return p + std::size(text2) - 1;
+}
+
+void write_text(receipt_out *out, column col, const char *text, std::size_t n,
+                long long element_number, long long baseline)
+{
+    set_decimal(&out->id, element_number);
+    set_decimal(&out->y, baseline);
+    char *p = reserve(out, max_piece);
+    commit(out, put_element(out, p, col, text, n));
+}
+
+// The elements of one row, left to right, with one look at the buffer and
+// the baseline for all of them.
+void write_row(receipt_out *out, char *const field[column_count],
+               const std::size_t field_len[column_count], long long *element_number,
+               long long baseline)
+{
+    set_decimal(&out->y, baseline);
+    char *p = reserve(out, column_count * max_piece);
+    for (int c = 0; c < column_count; ++c) {
+        if (field_len[c] == 0)
+            continue;
+        set_decimal(&out->id, *element_number);
+        p = put_element(out, p, static_cast<column>(c), field[c], field_len[c]);
+        ++*element_number;
+    }
     commit(out, p);
 }
 
 // A row with no text is an empty line.
 void write_blank(receipt_out *out)
 {
-    char *p = reserve(out);
+    char *p = reserve(out, max_piece);
     *p++ = '\n';
     commit(out, p);
 }
@@ -347,7 +406,7 @@ void write_footer(receipt_out *out, long long baseline)
     decimal_memo y{};
     set_decimal(&y, baseline);
     const decimal_memo *numbers[] = {&y};
-    char *p = reserve(out);
+    char *p = reserve(out, max_piece);
     p = fill<footer>(p, nullptr, 0, numbers);
     commit(out, p);
 }

@@ -20,6 +20,10 @@
 //   wherever the run must stop on a write error. receipt_close() flushes,
 //   closes the stream and returns 0, or -1 when any write, the flush or the
 //   close failed; the stream is closed either way.
+//
+//   write_text() writes one text element; write_row() writes the elements of
+//   a split row, one per field of non-zero length, left to right, numbering
+//   them from *element_number on and advancing it past them.
 
 #ifndef GEN_XML_RECEIPT_H
 #define GEN_XML_RECEIPT_H
@@ -132,6 +136,9 @@ void receipt_attach(receipt_out *out, std::FILE *stream);
 void write_prologue(receipt_out *out, long long height);
 void write_text(receipt_out *out, column col, const char *text, std::size_t len,
                 long long element_number, long long baseline);
+void write_row(receipt_out *out, char *const field[column_count],
+               const std::size_t field_len[column_count], long long *element_number,
+               long long baseline);
 void write_blank(receipt_out *out);
 void write_footer(receipt_out *out, long long baseline);
 void write_bytes(receipt_out *out, const char *bytes, std::size_t n);
