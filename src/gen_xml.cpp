@@ -152,10 +152,11 @@ int main(int argc, char **argv)
     //    for a blank row, every row 30 units below the last.
     long long read_number = 0;
     do {
-        if (layout_read(&lf, line_buffer) < 0)
+        std::size_t len;
+        if (layout_read(&lf, line_buffer, &len) < 0)
             return fail(status_io, msg_read, layout_path, &out);
         ++read_number;
-        const std::size_t len = strip_line(line_buffer);   // str_strip_t
+        len = strip_line(line_buffer, len);   // str_strip_t, knowing the length
         if (len > line_warn_above)
             warn_long_line(read_number);
         if (len == 0) {

@@ -33,9 +33,31 @@ static int refill(layout_file *lf)
 // Store the next read in `line`, the way a line read with a size limit does:
 // through the next line feed, or line_max bytes, or to the end of the file.
 // The read-ahead lets a whole row be found with one memchr and copied with
-// one memcpy instead of going through the stream byte by byte.
-int layout_read(layout_file *lf, char line[line_buffer_size])
+// one memcpy instead of going through the stream byte by byte. The length
+// of the stored string (shorter than the read if it holds a NUL byte) goes
+// to *text_len, unless that is null.
+int layout_read(layout_file *lf, char line[line_buffer_size], std::size_t *text_len)
 {
+    // Mostly the whole row, line feed included, is already in the read-ahead.
+    {
+        const char *from = lf->chunk + lf->pos;
+        const int avail = lf->len - lf->pos;
+        const int scan = avail < line_max ? avail : line_max;
+        const void *lf_at = scan > 0 ? std::memchr(from, '\n', static_cast<std::size_t>(scan)) : nullptr;
+        if (lf_at != nullptr) {
+            const int take = static_cast<int>(static_cast<const char *>(lf_at) - from) + 1;
+            std::memcpy(line, from, static_cast<std::size_t>(take));
+            line[take] = '\0';
+            lf->pos += take;
+            if (text_len != nullptr) {
+                // Measured in the read-ahead, not in the copy just stored.
+                const void *nul = std::memchr(from, '\0', static_cast<std::size_t>(take));
+                *text_len = nul != nullptr ? static_cast<std::size_t>(static_cast<const char *>(nul) - from)
+                                           : static_cast<std::size_t>(take);
+            }
+            return take;
+        }
+    }
     int stored = 0;
     for (;;) {
         if (lf->pos == lf->len) {
@@ -59,6 +81,8 @@ int layout_read(layout_file *lf, char line[line_buffer_size])
             break;
     }
     line[stored] = '\0';
+    if (text_len != nullptr)
+        *text_len = std::strlen(line);
     return stored;
 }
 
@@ -154,12 +178,23 @@ void str_strip(char *s)
         strip(s, std::strlen(s), false);
 }
 
-std::size_t strip_line(char *s)
+std::size_t strip_line(char *s, std::size_t n)
 {
-    return strip(s, std::strlen(s), true);
+    return strip(s, n, true);
 }
 
 /* -------------------------------------------------------------- splitting */
+
+// The first TAB in s[0, n), or null. A plain loop: the line was stored a
+// moment ago, and short byte loads take those bytes straight from the
+// stores, where a vector scan would wait for them to land.
+static char *find_tab(char *s, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        if (s[i] == '\t')
+            return s + i;
+    return nullptr;
+}
 
 // Cut a trimmed line of `len` bytes into its left, centre and right fields
 // at its first two TABs. Nothing is copied: the TABs become terminators.
@@ -176,14 +211,14 @@ void split_fields(char *line, std::size_t len, char *field[column_count],
     std::size_t centre_len = 0;
     std::size_t right_len = 0;
 
-    char *tab = static_cast<char *>(std::memchr(line, '\t', len));
+    char *tab = find_tab(line, len);
     if (tab != nullptr) {
         *tab = '\0';
         left_len = static_cast<std::size_t>(tab - line);
         centre = tab + 1;
         centre_len = static_cast<std::size_t>(end - centre);
         if (centre_len > 0) {
-            tab = static_cast<char *>(std::memchr(centre, '\t', centre_len));
+            tab = find_tab(centre, centre_len);
             if (tab != nullptr) {
                 *tab = '\0';
                 centre_len = static_cast<std::size_t>(tab - centre);

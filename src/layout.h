@@ -23,8 +23,9 @@
 //   never blank. str_strip_t() trims a whole line in place: every trailing
 //   blank goes, and leading blanks go up to (not including) the first TAB.
 //   str_strip() trims a field in place: every leading and trailing blank goes.
-//   Both accept a null pointer and do nothing. strip_line() is str_strip_t()
-//   for a non-null string that also returns the new length.
+//   Both accept a null pointer and do nothing. strip_line(s, n) is
+//   str_strip_t() for a string whose length n is known; it returns the new
+//   length.
 //
 //   Splitting. split_fields() takes a trimmed, non-empty line and its
 //   length, overwrites the first TAB (and the first TAB after it) with NUL
@@ -62,13 +63,13 @@ enum class column { left, centre, right };
 constexpr int column_count = 3;
 
 void layout_attach(layout_file *lf, std::FILE *stream);
-int layout_read(layout_file *lf, char line[line_buffer_size]);
+int layout_read(layout_file *lf, char line[line_buffer_size], std::size_t *text_len = nullptr);
 long long layout_count(layout_file *lf, void (*warn)(long long read_number));
 int layout_rewind(layout_file *lf);
 
 void str_strip_t(char *s);
 void str_strip(char *s);
-std::size_t strip_line(char *s);
+std::size_t strip_line(char *s, std::size_t n);
 void split_fields(char *line, std::size_t len, char *field[column_count],
                   std::size_t field_len[column_count]);
 

@@ -40,6 +40,30 @@ constexpr auto names_of_length = [] {
     return t;
 }();
 
+// Whether a[0, n) and b[0, n) are equal, for n from 1 up: word by word,
+// the last word overlapping the one before it. Short loads are used
+// because the field was stored a moment ago.
+static inline bool same_bytes(const char *a, const char *b, std::size_t n)
+{
+    if (n < 8) {
+        for (std::size_t i = 0; i < n; ++i)
+            if (a[i] != b[i])
+                return false;
+        return true;
+    }
+    unsigned long long x;
+    unsigned long long y;
+    for (std::size_t i = 0; i + 8 < n; i += 8) {
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (x != y)
+            return false;
+    }
+    std::memcpy(&x, a + n - 8, 8);
+    std::memcpy(&y, b + n - 8, 8);
+    return x == y;
+}
+
 // Exact, case-sensitive comparison of a whole field of length n with the
 // names of that length.
 static inline bool is_field_name(const char *s, std::size_t n)
@@ -47,7 +71,7 @@ static inline bool is_field_name(const char *s, std::size_t n)
     if (n > longest_name || names_of_length.index[n][0] < 0)
         return false;
     for (const signed char *i = names_of_length.index[n]; *i >= 0; ++i)
-        if (s[0] == field_names[*i][0] && std::memcmp(s, field_names[*i], n) == 0)
+        if (same_bytes(s, field_names[*i], n))
             return true;
     return false;
 }
@@ -125,6 +149,9 @@ constexpr template_plan plan(const char *t)
 }
 
 
+// A memo that has not been given a number yet.
+constexpr decimal_memo no_digits = {-1, 0, {}};
+
 // Write `v` into `m` afresh.
 static void format_decimal(decimal_memo *m, long long v)
 {
@@ -182,7 +209,11 @@ static inline void step_decimal(decimal_memo *m, unsigned step)
 // added to the digits in place. Anything else is written out afresh.
 static inline void set_decimal(decimal_memo *m, long long v)
 {
-    if (m->len > 0 && m->value >= 0 && v >= m->value && v - m->value < 1000) {
+    // A memo with a negative value holds no digits to build on; with a
+    // value of 0 or more, the unsigned difference is below 1000 exactly
+    // when v is that value or a little more.
+    if (m->value >= 0 && static_cast<unsigned long long>(v) -
+                                 static_cast<unsigned long long>(m->value) < 1000) {
         if (v == m->value)
             return;
         char &last = m->digits[m->len - 1];
@@ -266,8 +297,8 @@ void receipt_attach(receipt_out *out, std::FILE *stream)
     out->stream = stream;
     out->len = 0;
     out->failed = false;
-    out->id.len = 0;
-    out->y.len = 0;
+    out->id = no_digits;
+    out->y = no_digits;
 }
 
 // Hand the buffered output to the stream. A short write marks the receipt
@@ -312,7 +343,7 @@ void write_bytes(receipt_out *out, const char *bytes, std::size_t n)
 void write_prologue(receipt_out *out, long long height)
 {
     write_bytes(out, header1, std::size(header1) - 1);
-    decimal_memo h{};
+    decimal_memo h = no_digits;
     set_decimal(&h, height);
     const decimal_memo *numbers[] = {&h};
     char *p = reserve(out, max_piece);
@@ -391,6 +422,11 @@ void write_row(receipt_out *out, char *const field[column_count],
         ++*element_number;
     }
     commit(out, p);
+    // Step the memos to the likely next numbers now, while they are not
+    // needed: changing a digit just before copying the digits would make
+    // the copy wait for the change to land.
+    set_decimal(&out->id, *element_number);
+    set_decimal(&out->y, baseline + row_pitch);
 }
 
 // A row with no text is an empty line.
@@ -403,7 +439,7 @@ void write_blank(receipt_out *out)
 
 void write_footer(receipt_out *out, long long baseline)
 {
-    decimal_memo y{};
+    decimal_memo y = no_digits;
     set_decimal(&y, baseline);
     const decimal_memo *numbers[] = {&y};
     char *p = reserve(out, max_piece);

@@ -118,8 +118,8 @@ long long receipt_height(long long line_count, bool has_image);
 // A number as written last time, kept so that the next one is cheap:
 // element numbers grow by one, and the elements of a row share a baseline.
 struct decimal_memo {
-    long long value;
-    int len;          // 0 until the first number
+    long long value;  // negative until the first number
+    int len;
     char digits[24];  // most significant first, no padding, no NUL
 };
 
@@ -129,7 +129,7 @@ struct receipt_out {
     bool failed;
     decimal_memo id;
     decimal_memo y;
-    char buf[1 << 16];
+    char buf[1 << 18];
 };
 
 void receipt_attach(receipt_out *out, std::FILE *stream);
