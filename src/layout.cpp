@@ -30,35 +30,30 @@ static int refill(layout_file *lf)
     return 0;
 }
 
+// How many of the `avail` bytes at `from` the read in progress takes when
+// it has room for `room` more: through the first line feed, or as many as
+// fit. *ends_line tells whether a line feed ended the piece.
+static int take_piece(const char *from, int avail, int room, bool *ends_line)
+{
+    int take = avail < room ? avail : room;
+    const void *lf_at = std::memchr(from, '\n', static_cast<std::size_t>(take));
+    *ends_line = lf_at != nullptr;
+    if (lf_at != nullptr)
+        take = static_cast<int>(static_cast<const char *>(lf_at) - from) + 1;
+    return take;
+}
+
 // Store the next read in `line`, the way a line read with a size limit does:
 // through the next line feed, or line_max bytes, or to the end of the file.
 // The read-ahead lets a whole row be found with one memchr and copied with
 // one memcpy instead of going through the stream byte by byte. The length
 // of the stored string (shorter than the read if it holds a NUL byte) goes
-// to *text_len, unless that is null.
+// to *text_len, unless that is null; it is measured in the read-ahead, not
+// in the copy just stored, which would have to wait for the copy to land.
 int layout_read(layout_file *lf, char line[line_buffer_size], std::size_t *text_len)
 {
-    // Mostly the whole row, line feed included, is already in the read-ahead.
-    {
-        const char *from = lf->chunk + lf->pos;
-        const int avail = lf->len - lf->pos;
-        const int scan = avail < line_max ? avail : line_max;
-        const void *lf_at = scan > 0 ? std::memchr(from, '\n', static_cast<std::size_t>(scan)) : nullptr;
-        if (lf_at != nullptr) {
-            const int take = static_cast<int>(static_cast<const char *>(lf_at) - from) + 1;
-            std::memcpy(line, from, static_cast<std::size_t>(take));
-            line[take] = '\0';
-            lf->pos += take;
-            if (text_len != nullptr) {
-                // Measured in the read-ahead, not in the copy just stored.
-                const void *nul = std::memchr(from, '\0', static_cast<std::size_t>(take));
-                *text_len = nul != nullptr ? static_cast<std::size_t>(static_cast<const char *>(nul) - from)
-                                           : static_cast<std::size_t>(take);
-            }
-            return take;
-        }
-    }
     int stored = 0;
+    int text = -1;   // where the first NUL byte went, if any
     for (;;) {
         if (lf->pos == lf->len) {
             int got = refill(lf);
@@ -67,22 +62,23 @@ int layout_read(layout_file *lf, char line[line_buffer_size], std::size_t *text_
             if (got == 0)
                 break;
         }
-        int room = line_max - stored;
-        int avail = lf->len - lf->pos;
-        int take = avail < room ? avail : room;
         const char *from = lf->chunk + lf->pos;
-        const void *lf_at = std::memchr(from, '\n', static_cast<std::size_t>(take));
-        if (lf_at != nullptr)
-            take = static_cast<int>(static_cast<const char *>(lf_at) - from) + 1;
+        bool ends_line;
+        const int take = take_piece(from, lf->len - lf->pos, line_max - stored, &ends_line);
+        if (text_len != nullptr && text < 0) {
+            const void *nul = std::memchr(from, '\0', static_cast<std::size_t>(take));
+            if (nul != nullptr)
+                text = stored + static_cast<int>(static_cast<const char *>(nul) - from);
+        }
         std::memcpy(line + stored, from, static_cast<std::size_t>(take));
         stored += take;
         lf->pos += take;
-        if (lf_at != nullptr || stored == line_max)
+        if (ends_line || stored == line_max)
             break;
     }
     line[stored] = '\0';
     if (text_len != nullptr)
-        *text_len = std::strlen(line);
+        *text_len = static_cast<std::size_t>(text < 0 ? stored : text);
     return stored;
 }
 
@@ -105,15 +101,11 @@ long long layout_count(layout_file *lf, void (*warn)(long long read_number))
         const char *from = lf->chunk + lf->pos;
         const char *const end = lf->chunk + lf->len;
         while (from < end) {
-            int room = line_max - stored;
-            int avail = static_cast<int>(end - from);
-            int take = avail < room ? avail : room;
-            const void *lf_at = std::memchr(from, '\n', static_cast<std::size_t>(take));
-            if (lf_at != nullptr)
-                take = static_cast<int>(static_cast<const char *>(lf_at) - from) + 1;
+            bool ends_line;
+            const int take = take_piece(from, static_cast<int>(end - from), line_max - stored, &ends_line);
             stored += take;
             from += take;
-            if (lf_at != nullptr || stored == line_max) {
+            if (ends_line || stored == line_max) {
                 ++count;
                 if (stored > line_warn_above)
                     warn(count);

@@ -340,15 +340,20 @@ void write_bytes(receipt_out *out, const char *bytes, std::size_t n)
     }
 }
 
+// A template whose only placeholder is one "%d", filled with `v`.
+template <const char *T>
+static void write_with_number(receipt_out *out, long long v)
+{
+    decimal_memo m = no_digits;
+    set_decimal(&m, v);
+    const decimal_memo *numbers[] = {&m};
+    commit(out, fill<T>(reserve(out, max_piece), nullptr, 0, numbers));
+}
+
 void write_prologue(receipt_out *out, long long height)
 {
     write_bytes(out, header1, std::size(header1) - 1);
-    decimal_memo h = no_digits;
-    set_decimal(&h, height);
-    const decimal_memo *numbers[] = {&h};
-    char *p = reserve(out, max_piece);
-    p = fill<header2>(p, nullptr, 0, numbers);
-    commit(out, p);
+    write_with_number<header2>(out, height);
     write_bytes(out, header3, std::size(header3) - 1);
 }
 
@@ -439,12 +444,7 @@ void write_blank(receipt_out *out)
 
 void write_footer(receipt_out *out, long long baseline)
 {
-    decimal_memo y = no_digits;
-    set_decimal(&y, baseline);
-    const decimal_memo *numbers[] = {&y};
-    char *p = reserve(out, max_piece);
-    p = fill<footer>(p, nullptr, 0, numbers);
-    commit(out, p);
+    write_with_number<footer>(out, baseline);
 }
 
 // Flush and close; any write, the flush or the close failing makes it -1.
