@@ -28,7 +28,7 @@ static bool put_chunk(const unsigned char *chunk, int size, bool line_before,
 // fewer calls and system reads.
 logo_result write_logo(std::FILE *logo, receipt_out *out, char *text, int capacity)
 {
-    constexpr std::size_t block_chunks = 1214;   // about 64 KiB a read
+    constexpr std::size_t block_chunks = 607;   // about 32 KiB a read
     unsigned char block[block_chunks * logo_chunk_size];
     bool line_before = false;
 

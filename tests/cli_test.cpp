@@ -307,8 +307,8 @@ std::string data_lines(const std::string &receipt)
 
 TEST(Logo, LargeLogoDecodesToItsBytesAndMatchesBase64Wrapped)
 {
-    // 300024 = 5556 * 54; the logo is read 65556 bytes (1214 chunks) at a
-    // time, so 131112 ends exactly on a read and 131111 just before one.
+    // 300024 = 5556 * 54; the logo is read 32778 bytes (607 chunks) at a
+    // time, so 131112 ends exactly on the fourth read and 131111 just before.
     for (std::size_t size : {300000u, 300024u, 131111u, 131112u, 131113u}) {
         SCOPED_TRACE("logo of " + std::to_string(size) + " bytes");
         std::string logo(size, '\0');
