@@ -2,6 +2,8 @@
 
 #include "layout.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 /* ---------------------------------------------------------------- reading */
@@ -177,15 +179,42 @@ std::size_t strip_line(char *s, std::size_t n)
 
 /* -------------------------------------------------------------- splitting */
 
-// The first TAB in s[0, n), or null. A plain loop: the line was stored a
-// moment ago, and short byte loads take those bytes straight from the
-// stores, where a vector scan would wait for them to land.
-static char *find_tab(char *s, std::size_t n)
+// Where the first two TABs of s[0, n) are (n for a TAB that is not there).
+// The line was stored a moment ago, so it is read in words of eight bytes
+// from its start: such loads fall within the stores that copied the line
+// and take their bytes straight from them, where a vector scan from an odd
+// place would wait for the stores to land.
+static void find_tabs(const char *s, std::size_t n, std::size_t tab[2])
 {
-    for (std::size_t i = 0; i < n; ++i)
-        if (s[i] == '\t')
-            return s + i;
-    return nullptr;
+    tab[0] = n;
+    tab[1] = n;
+    int found = 0;
+    std::size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t ones = 0x0101010101010101u;
+        constexpr std::uint64_t highs = 0x8080808080808080u;
+        for (; i + 8 <= n; i += 8) {
+            std::uint64_t x;
+            std::memcpy(&x, s + i, 8);
+            x ^= ones * '\t';   // TAB bytes become zero bytes
+            // The lowest zero byte of x is exact; flag it, mark it as seen,
+            // and look again for the next one.
+            for (std::uint64_t z = (x - ones) & ~x & highs; z != 0; z = (x - ones) & ~x & highs) {
+                const int byte = std::countr_zero(z) / 8;
+                tab[found++] = i + static_cast<std::size_t>(byte);
+                if (found == 2)
+                    return;
+                x |= std::uint64_t{0xff} << (8 * byte);
+            }
+        }
+    }
+    for (; i < n; ++i) {
+        if (s[i] == '\t') {
+            tab[found++] = i;
+            if (found == 2)
+                return;
+        }
+    }
 }
 
 // Cut a trimmed line of `len` bytes into its left, centre and right fields
@@ -195,7 +224,8 @@ static char *find_tab(char *s, std::size_t n)
 void split_fields(char *line, std::size_t len, char *field[column_count],
                   std::size_t field_len[column_count])
 {
-    char *const end = line + len;
+    std::size_t tab[2];
+    find_tabs(line, len, tab);
     char *left = line;
     char *centre = nullptr;
     char *right = nullptr;
@@ -203,20 +233,18 @@ void split_fields(char *line, std::size_t len, char *field[column_count],
     std::size_t centre_len = 0;
     std::size_t right_len = 0;
 
-    char *tab = find_tab(line, len);
-    if (tab != nullptr) {
-        *tab = '\0';
-        left_len = static_cast<std::size_t>(tab - line);
-        centre = tab + 1;
-        centre_len = static_cast<std::size_t>(end - centre);
-        if (centre_len > 0) {
-            tab = find_tab(centre, centre_len);
-            if (tab != nullptr) {
-                *tab = '\0';
-                centre_len = static_cast<std::size_t>(tab - centre);
-                right = tab + 1;
-                right_len = static_cast<std::size_t>(end - right);
-            }
+    if (tab[0] < len) {
+        line[tab[0]] = '\0';
+        left_len = tab[0];
+        centre = line + tab[0] + 1;
+        centre_len = len - tab[0] - 1;
+        // The right field starts after the next TAB, if the centre field
+        // has one; it keeps any TABs after that.
+        if (tab[1] < len) {
+            line[tab[1]] = '\0';
+            centre_len = tab[1] - tab[0] - 1;
+            right = line + tab[1] + 1;
+            right_len = len - tab[1] - 1;
         }
     }
     field[static_cast<int>(column::left)] = left;

@@ -82,6 +82,15 @@ TEST(Split, FieldsArePiecesOfTheLine)
         {" a \t b \t c ", "a", "b", "c"},
         {"a\t \t b", "a", "", "b"},
         {"a\t", "a", "", nullptr},
+        // TABs found eight bytes at a time: both in one word, in later
+        // words, in the tail, and a backspace (TAB + 1 would look like a
+        // TAB to a careless word scan) right after a TAB.
+        {"ab\tc\tdefgh", "ab", "c", "defgh"},
+        {"0123456789abcdef\tX\tY", "0123456789abcdef", "X", "Y"},
+        {"0123456\t89abcde\tg", "0123456", "89abcde", "g"},
+        {"012345678901234567\tz", "012345678901234567", "z", nullptr},
+        {"a\t\x08z\tb", "a", "z", "b"},
+        {"a\t\x08\x08\x08\x08\x08\x08\x08\x08z\tb", "a", "z", "b"},
     };
     for (const split_case &c : cases) {
         SCOPED_TRACE(c.line);
