@@ -15,6 +15,7 @@ void layout_attach(layout_file *lf, std::FILE *stream)
     lf->pos = 0;
     lf->len = 0;
     lf->eof = false;
+    lf->nul_known = false;
 }
 
 // Refill the read-ahead. Returns the number of bytes now available: 0 at end
@@ -24,6 +25,7 @@ static int refill(layout_file *lf)
     std::size_t got = std::fread(lf->chunk, 1, sizeof lf->chunk, lf->stream);
     lf->pos = 0;
     lf->len = static_cast<int>(got);
+    lf->nul_known = false;
     if (got > 0)
         return lf->len;
     if (std::ferror(lf->stream))
@@ -67,7 +69,13 @@ int layout_read(layout_file *lf, char line[line_buffer_size], std::size_t *text_
         const char *from = lf->chunk + lf->pos;
         bool ends_line;
         const int take = take_piece(from, lf->len - lf->pos, line_max - stored, &ends_line);
-        if (text_len != nullptr && text < 0) {
+        if (text_len != nullptr && !lf->nul_known) {
+            // NUL bytes are rare: one look at the whole read-ahead saves
+            // looking for them row by row.
+            lf->has_nul = std::memchr(lf->chunk, '\0', static_cast<std::size_t>(lf->len)) != nullptr;
+            lf->nul_known = true;
+        }
+        if (text_len != nullptr && text < 0 && lf->has_nul) {
             const void *nul = std::memchr(from, '\0', static_cast<std::size_t>(take));
             if (nul != nullptr)
                 text = stored + static_cast<int>(static_cast<const char *>(nul) - from);

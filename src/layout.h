@@ -55,6 +55,8 @@ struct layout_file {
     int pos;
     int len;
     bool eof;
+    bool nul_known;   // whether has_nul has been worked out for this chunk
+    bool has_nul;     // whether chunk[0, len) holds a NUL byte
     char chunk[1 << 16];
 };
 

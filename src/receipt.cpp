@@ -209,13 +209,13 @@ static inline void step_decimal(decimal_memo *m, unsigned step)
 // added to the digits in place. Anything else is written out afresh.
 static inline void set_decimal(decimal_memo *m, long long v)
 {
+    if (v == m->value && m->len > 0)
+        return;
     // A memo with a negative value holds no digits to build on; with a
     // value of 0 or more, the unsigned difference is below 1000 exactly
-    // when v is that value or a little more.
+    // when v is a little more than that value.
     if (m->value >= 0 && static_cast<unsigned long long>(v) -
                                  static_cast<unsigned long long>(m->value) < 1000) {
-        if (v == m->value)
-            return;
         char &last = m->digits[m->len - 1];
         if (v == m->value + 1 && last != '9')
             ++last;

@@ -133,9 +133,10 @@ std::vector<std::pair<std::string, bool>> all_reads(const std::string &content)
     std::vector<std::pair<std::string, bool>> reads;
     char line[line_buffer_size];
     do {
-        int n = layout_read(&lf, line);
+        std::size_t text_len = 12345;
+        int n = layout_read(&lf, line, &text_len);
         EXPECT_GE(n, 0);
-        EXPECT_EQ(std::string(line).size(), static_cast<std::size_t>(n));
+        EXPECT_EQ(text_len, std::strlen(line));
         reads.emplace_back(std::string(line, static_cast<std::size_t>(n)), lf.eof);
     } while (!lf.eof && reads.size() < 100);
     std::fclose(f);
@@ -157,6 +158,9 @@ TEST(Read, ReadsStopAtLineFeedsAt999BytesAndAtEndOfFile)
     EXPECT_EQ(all_reads(a999 + "\n"), (R{{a999, false}, {"\n", false}, {"", true}}));
     EXPECT_EQ(all_reads(std::string(2000, 'a') + "\n"),
               (R{{a999, false}, {a999, false}, {"aa\n", false}, {"", true}}));
+    // NUL bytes are stored like any other; the string ends at the first.
+    EXPECT_EQ(all_reads(std::string("a\0b\nc\0", 6)),
+              (R{{std::string("a\0b\n", 4), false}, {std::string("c\0", 2), true}}));
 }
 
 TEST(Read, LinesAcrossTheReadAheadBoundaryArriveWhole)
@@ -184,6 +188,30 @@ TEST(Read, LinesAcrossTheReadAheadBoundaryArriveWhole)
     EXPECT_FALSE(lf.eof);
     ASSERT_GE(layout_read(&lf, line), 0);
     EXPECT_STREQ(line, "row0ab\n");
+    std::fclose(f);
+}
+
+TEST(Read, NulBytesAreFoundInEveryReadAhead)
+{
+    // The first 64 KiB hold no NUL byte; a later row does.
+    std::string content(100000, 'a');
+    for (std::size_t i = 50; i < content.size(); i += 50)
+        content[i] = '\n';
+    content += std::string("\nx\0y\n", 5);
+    std::FILE *f = std::tmpfile();
+    std::fwrite(content.data(), 1, content.size(), f);
+    std::rewind(f);
+    static layout_file lf;
+    layout_attach(&lf, f);
+    char line[line_buffer_size];
+    std::size_t text_len = 0;
+    int n = 0;
+    do {
+        n = layout_read(&lf, line, &text_len);
+        ASSERT_GE(n, 0);
+        ASSERT_EQ(text_len, std::strlen(line));
+    } while (!(n == 4 && line[0] == 'x') && !lf.eof);
+    EXPECT_EQ(text_len, 1u);
     std::fclose(f);
 }
 
