@@ -129,7 +129,7 @@ struct receipt_out {
     bool failed;
     decimal_memo id;
     decimal_memo y;
-    char buf[1 << 17];
+    char buf[1 << 16];
 };
 
 void receipt_attach(receipt_out *out, std::FILE *stream);
