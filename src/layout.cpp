@@ -34,6 +34,15 @@ static int refill(layout_file *lf)
     return 0;
 }
 
+// The bytes waiting in the read-ahead, refilling it when it is empty: 0 at
+// the end of the file, -1 on a read error.
+static int available(layout_file *lf)
+{
+    if (lf->pos < lf->len)
+        return lf->len - lf->pos;
+    return refill(lf);
+}
+
 // How many of the `avail` bytes at `from` the read in progress takes when
 // it has room for `room` more: through the first line feed, or as many as
 // fit. *ends_line tells whether a line feed ended the piece.
@@ -59,16 +68,14 @@ int layout_read(layout_file *lf, char line[line_buffer_size], std::size_t *text_
     int stored = 0;
     int text = -1;   // where the first NUL byte went, if any
     for (;;) {
-        if (lf->pos == lf->len) {
-            int got = refill(lf);
-            if (got < 0)
-                return -1;
-            if (got == 0)
-                break;
-        }
+        const int avail = available(lf);
+        if (avail < 0)
+            return -1;
+        if (avail == 0)
+            break;
         const char *from = lf->chunk + lf->pos;
         bool ends_line;
-        const int take = take_piece(from, lf->len - lf->pos, line_max - stored, &ends_line);
+        const int take = take_piece(from, avail, line_max - stored, &ends_line);
         if (text_len != nullptr && !lf->nul_known) {
             // NUL bytes are rare: one look at the whole read-ahead saves
             // looking for them row by row.
@@ -101,13 +108,11 @@ long long layout_count(layout_file *lf, void (*warn)(long long read_number))
     long long count = 0;
     int stored = 0;   // bytes of the read in progress
     for (;;) {
-        if (lf->pos == lf->len) {
-            int got = refill(lf);
-            if (got < 0)
-                return -1;
-            if (got == 0)
-                break;
-        }
+        const int avail = available(lf);
+        if (avail < 0)
+            return -1;
+        if (avail == 0)
+            break;
         const char *from = lf->chunk + lf->pos;
         const char *const end = lf->chunk + lf->len;
         while (from < end) {

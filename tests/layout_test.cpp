@@ -122,12 +122,19 @@ TEST(Split, FieldsArePiecesOfTheLine)
     }
 }
 
-// Every read of `content`, in order, and whether each set eof.
-std::vector<std::pair<std::string, bool>> all_reads(const std::string &content)
+// A temporary file holding `content`, positioned at its start.
+std::FILE *file_holding(const std::string &content)
 {
     std::FILE *f = std::tmpfile();
     std::fwrite(content.data(), 1, content.size(), f);
     std::rewind(f);
+    return f;
+}
+
+// Every read of `content`, in order, and whether each set eof.
+std::vector<std::pair<std::string, bool>> all_reads(const std::string &content)
+{
+    std::FILE *f = file_holding(content);
     static layout_file lf;
     layout_attach(&lf, f);
     std::vector<std::pair<std::string, bool>> reads;
@@ -169,9 +176,7 @@ TEST(Read, LinesAcrossTheReadAheadBoundaryArriveWhole)
     std::string content;
     for (int i = 0; i < 30000; ++i)
         content += "row" + std::to_string(i % 10) + "ab\n";
-    std::FILE *f = std::tmpfile();
-    std::fwrite(content.data(), 1, content.size(), f);
-    std::rewind(f);
+    std::FILE *f = file_holding(content);
     static layout_file lf;
     layout_attach(&lf, f);
     char line[line_buffer_size];
@@ -198,9 +203,7 @@ TEST(Read, NulBytesAreFoundInEveryReadAhead)
     for (std::size_t i = 50; i < content.size(); i += 50)
         content[i] = '\n';
     content += std::string("\nx\0y\n", 5);
-    std::FILE *f = std::tmpfile();
-    std::fwrite(content.data(), 1, content.size(), f);
-    std::rewind(f);
+    std::FILE *f = file_holding(content);
     static layout_file lf;
     layout_attach(&lf, f);
     char line[line_buffer_size];
@@ -243,9 +246,7 @@ TEST(Read, CountingMatchesReadingOneByOne)
     };
     for (const std::string &c : contents) {
         SCOPED_TRACE("layout of " + std::to_string(c.size()) + " bytes");
-        std::FILE *f = std::tmpfile();
-        std::fwrite(c.data(), 1, c.size(), f);
-        std::rewind(f);
+        std::FILE *f = file_holding(c);
         static layout_file lf;
         layout_attach(&lf, f);
         char line[line_buffer_size];
