@@ -10,7 +10,9 @@
 //   read into it, NUL-terminated: up to and including the next line feed, or
 //   until line_max (999) bytes are stored, or until end of file. It returns
 //   the number of bytes stored (0 to 999), or -1 when the stream reports a
-//   read error. `eof` is set by a read that runs into the end of the file, so
+//   read error; unless text_len is null, *text_len receives strlen(line)
+//   (less than the bytes stored when the read holds a NUL byte). `eof` is
+//   set by a read that runs into the end of the file, so
 //   a file ending in a line feed yields one last, empty read, an empty file
 //   yields exactly one empty read, and a read that stops at a line feed or
 //   at 999 bytes never sets it. layout_count() goes through the rest of the

@@ -14,9 +14,9 @@
 //   with a logo. 64-bit, so no layout is too long for it.
 //
 //   Writers. A receipt_out collects output in a fixed buffer and hands it to
-//   its stream (unbuffered from receipt_attach on) in large blocks. The writers never report failure themselves:
-//   a failed write sets `failed`, which stays set, and all later output is
-//   dropped. Check `failed` (or the result of receipt_flush/receipt_close)
+//   its stream (unbuffered from receipt_attach on) in large blocks. The
+//   writers never report failure themselves: a failed write sets `failed`,
+//   which stays set, and all later output is dropped. Check `failed` (or the result of receipt_flush/receipt_close)
 //   wherever the run must stop on a write error. receipt_close() flushes,
 //   closes the stream and returns 0, or -1 when any write, the flush or the
 //   close failed; the stream is closed either way.
