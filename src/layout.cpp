@@ -56,13 +56,50 @@ static int take_piece(const char *from, int avail, int room, bool *ends_line)
     return take;
 }
 
+// Copy the first piece of the `avail` bytes at `from` to `to`, as
+// take_piece() measures it, and return its length. The bytes are moved in
+// words of eight, each looked at for a line feed on the way, so that no
+// library call is made for a short row; and the stores start at the start
+// of the read, at the very places where split_fields() loads the words
+// again, so that those loads take their bytes straight from the stores.
+// Whole words are stored only within the `room` bytes the read has left.
+static int copy_piece(char *to, const char *from, int avail, int room, bool *ends_line)
+{
+    const int limit = avail < room ? avail : room;
+    int i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t ones = 0x0101010101010101u;
+        constexpr std::uint64_t highs = 0x8080808080808080u;
+        for (; i + 8 <= limit; i += 8) {
+            std::uint64_t x;
+            std::memcpy(&x, from + i, 8);
+            std::memcpy(to + i, &x, 8);
+            x ^= ones * '\n';   // line feeds become zero bytes
+            const std::uint64_t z = (x - ones) & ~x & highs;   // the lowest one is exact
+            if (z != 0) {
+                *ends_line = true;
+                return i + std::countr_zero(z) / 8 + 1;
+            }
+        }
+    }
+    for (; i < limit; ++i) {
+        to[i] = from[i];
+        if (from[i] == '\n') {
+            *ends_line = true;
+            return i + 1;
+        }
+    }
+    *ends_line = false;
+    return limit;
+}
+
 // Store the next read in `line`, the way a line read with a size limit does:
 // through the next line feed, or line_max bytes, or to the end of the file.
-// The read-ahead lets a whole row be found with one memchr and copied with
-// one memcpy instead of going through the stream byte by byte. The length
-// of the stored string (shorter than the read if it holds a NUL byte) goes
-// to *text_len, unless that is null; it is measured in the read-ahead, not
-// in the copy just stored, which would have to wait for the copy to land.
+// The read-ahead lets a whole row be found and copied in one pass instead
+// of going through the stream byte by byte. The length of the stored
+// string (shorter than the read if it holds a NUL byte) goes to *text_len,
+// unless that is null; it is measured in the read-ahead, not in the copy
+// just stored, which would have to wait for the copy to land.
 int layout_read(layout_file *lf, char line[line_buffer_size], std::size_t *text_len)
 {
     int stored = 0;
@@ -75,7 +112,7 @@ int layout_read(layout_file *lf, char line[line_buffer_size], std::size_t *text_
             break;
         const char *from = lf->chunk + lf->pos;
         bool ends_line;
-        const int take = take_piece(from, avail, line_max - stored, &ends_line);
+        const int take = copy_piece(line + stored, from, avail, line_max - stored, &ends_line);
         if (text_len != nullptr && !lf->nul_known) {
             // NUL bytes are rare: one look at the whole read-ahead saves
             // looking for them row by row.
@@ -87,7 +124,6 @@ int layout_read(layout_file *lf, char line[line_buffer_size], std::size_t *text_
             if (nul != nullptr)
                 text = stored + static_cast<int>(static_cast<const char *>(nul) - from);
         }
-        std::memcpy(line + stored, from, static_cast<std::size_t>(take));
         stored += take;
         lf->pos += take;
         if (ends_line || stored == line_max)

@@ -2,6 +2,8 @@
 
 #include "receipt.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <utility>
@@ -149,16 +151,74 @@ constexpr template_plan plan(const char *t)
 }
 
 
-// A memo that has not been given a number yet.
-constexpr decimal_memo no_digits = {-1, 0, {}};
+/* ---------------------------------------------------------------- numbers */
 
-// Write `v` into `m` afresh.
-static void format_decimal(decimal_memo *m, long long v)
+// Numbers are worked on as words of decimal digits, one digit to a byte, the
+// last digit in the lowest byte, so that a whole number is found, stepped or
+// stored in a few operations on one word, with no loop and no division.
+
+constexpr long long e8 = 100000000;   // the first number of nine digits
+constexpr std::uint64_t zero_chars = 0x3030303030303030u;
+
+// The eight decimal digits of v (below 10^8), leading zeros included. v is
+// split into two halves of four digits, both halves at once into two of two
+// digits, and all four of those into single digits; each step divides the
+// lanes of the word by a multiplication that is exact for what they hold.
+static inline std::uint64_t digit_word(std::uint32_t v)
 {
+    std::uint64_t x = v % 10000 | std::uint64_t{v / 10000} << 32;
+    std::uint64_t q = (x * 10486 >> 20) & 0x0000007f0000007fu;   // lanes / 100
+    x = (x - q * 100) | q << 16;
+    q = (x * 103 >> 10) & 0x000f000f000f000fu;                   // lanes / 10
+    return (x - q * 10) | q << 8;
+}
+
+// Add the digit word `step` to `digits` with decimal carries: each byte is
+// raised by 246 so that a sum of 10 or more carries into the next byte, and
+// the bytes that did not carry (those still 246 or more) are lowered again.
+static inline std::uint64_t add_digits(std::uint64_t digits, std::uint64_t step)
+{
+    const std::uint64_t t = digits + step + 0xf6f6f6f6f6f6f6f6u;
+    return t - ((t & 0x8080808080808080u) >> 7) * 0xf6;
+}
+
+// Store the digit word of a number at dst, with zeros in front to at least
+// `width` (1 to 8) digits. All eight bytes are stored, the number first;
+// the next piece overwrites the rest. Returns the end of the number.
+static inline char *put_digits(char *dst, std::uint64_t digits, int width)
+{
+    int len = 8 - std::countl_zero(digits) / 8;
+    if (len < width)
+        len = width;
+    const std::uint64_t c = digits | zero_chars;
+    std::uint64_t text;
+    if constexpr (std::endian::native == std::endian::little) {
+        // The first character goes in the lowest byte: reverse the bytes.
+        std::uint64_t r = (c & 0x00ff00ff00ff00ffu) << 8 | (c >> 8 & 0x00ff00ff00ff00ffu);
+        r = (r & 0x0000ffff0000ffffu) << 16 | (r >> 16 & 0x0000ffff0000ffffu);
+        text = (r << 32 | r >> 32) >> (8 * (8 - len));
+    } else {
+        text = c << (8 * (8 - len));
+    }
+    std::memcpy(dst, &text, 8);
+    return dst + len;
+}
+
+// v in decimal at dst, with zeros in front to at least `width` (1 to 8)
+// characters, as printf pads. May store up to 8 bytes past the end it
+// returns.
+static char *put_decimal(char *dst, long long v, int width)
+{
+    if (v >= 0 && v < e8)
+        return put_digits(dst, digit_word(static_cast<std::uint32_t>(v)), width);
+    if (v >= e8 && v < e8 * e8) {
+        dst = put_digits(dst, digit_word(static_cast<std::uint32_t>(v / e8)), 1);
+        return put_digits(dst, digit_word(static_cast<std::uint32_t>(v % e8)), 8);
+    }
+    // Negative, or past 16 digits: digit by digit, on the magnitude as
+    // unsigned so that even the most negative value has one.
     char rev[24];
     int n = 0;
-    // Work on the magnitude as unsigned so that even the most negative value
-    // has one.
     unsigned long long u = v < 0 ? 0ULL - static_cast<unsigned long long>(v)
                                  : static_cast<unsigned long long>(v);
     do {
@@ -166,65 +226,33 @@ static void format_decimal(decimal_memo *m, long long v)
         u /= 10;
     } while (u != 0);
     if (v < 0)
-        rev[n++] = '-';
-    for (int i = 0; i < n; ++i)
-        m->digits[i] = rev[n - 1 - i];
-    m->len = n;
-    m->value = v;
+        *dst++ = '-';
+    for (int k = n + (v < 0); k < width; ++k)
+        *dst++ = '0';
+    while (n > 0)
+        *dst++ = rev[--n];
+    return dst;
 }
 
-// The digits of `m` have carried `carry` out of their first place: put it
-// in front of them.
-static void grow_decimal(decimal_memo *m, unsigned carry)
+// A memo holding v.
+static inline decimal_memo memo_of(long long v)
 {
-    char head[4];
-    int h = 0;
-    for (; carry > 0; carry /= 10)
-        head[h++] = static_cast<char>('0' + carry % 10);
-    std::memmove(m->digits + h, m->digits, static_cast<std::size_t>(m->len));
-    for (int k = 0; k < h; ++k)
-        m->digits[k] = head[h - 1 - k];
-    m->len += h;
+    return {v, v >= 0 && v < e8 ? digit_word(static_cast<std::uint32_t>(v)) : 0};
 }
 
-// Add a small step to the digits in place, carrying as far as needed.
-static inline void step_decimal(decimal_memo *m, unsigned step)
+// The memo of the number `step` (0 to 10^8 - 1) more than `m`; its digits
+// are stepped whether or not they are in use, which costs less than asking.
+static inline decimal_memo memo_step(decimal_memo m, long long step)
 {
-    for (char *d = m->digits + m->len; d > m->digits;) {
-        --d;
-        unsigned x = static_cast<unsigned>(*d - '0') + step;
-        if (x < 10) {
-            *d = static_cast<char>('0' + x);
-            return;
-        }
-        *d = static_cast<char>('0' + x % 10);
-        step = x / 10;
-    }
-    grow_decimal(m, step);
+    return {m.value + step, add_digits(m.digits, digit_word(static_cast<std::uint32_t>(step)))};
 }
 
-// Set `m` to the decimal digits of `v`. The common steps are cheap: the
-// same value again costs nothing, the next element number mostly changes
-// only the last digit, and any small increase (the next row's baseline) is
-// added to the digits in place. Anything else is written out afresh.
-static inline void set_decimal(decimal_memo *m, long long v)
+// The number of `m` at dst, as put_decimal() writes it.
+static inline char *put_memo(char *dst, decimal_memo m, int width)
 {
-    if (v == m->value && m->len > 0)
-        return;
-    // A memo with a negative value holds no digits to build on; with a
-    // value of 0 or more, the unsigned difference is below 1000 exactly
-    // when v is a little more than that value.
-    if (m->value >= 0 && static_cast<unsigned long long>(v) -
-                                 static_cast<unsigned long long>(m->value) < 1000) {
-        char &last = m->digits[m->len - 1];
-        if (v == m->value + 1 && last != '9')
-            ++last;
-        else
-            step_decimal(m, static_cast<unsigned>(v - m->value));
-        m->value = v;
-        return;
-    }
-    format_decimal(m, v);
+    if (m.value >= 0 && m.value < e8)
+        return put_digits(dst, m.digits, width);
+    return put_decimal(dst, m.value, width);
 }
 
 // Room for the id prefix, "text" or "tag": the writers always read this
@@ -234,12 +262,12 @@ static_assert(sizeof "text" - 1 <= id_prefix_room && sizeof "tag" >= id_prefix_r
 
 // Filling template T: piece K of its plan, then the placeholder after it.
 // Everything about the piece is a compile-time constant, so its copy is a
-// few moves. Digits are copied a whole memo at a time, which may write past
+// few moves. Digits are stored a whole word at a time, which may write past
 // the number: the caller's reserve() leaves room, and the next piece
 // overwrites the excess.
 template <const char *T, int K>
 static char *fill_piece(char *dst, const char *s, std::size_t slen,
-                        const decimal_memo *const *numbers)
+                        const decimal_memo *numbers)
 {
     constexpr template_plan p = plan(T);
     constexpr piece pc = p.pieces[K];
@@ -258,13 +286,7 @@ static char *fill_piece(char *dst, const char *s, std::size_t slen,
                 n += plan(T).pieces[k].after == hole::dec || plan(T).pieces[k].after == hole::dec4;
             return n;
         }();
-        const decimal_memo *m = numbers[which];
-        if constexpr (pc.after == hole::dec4) {
-            std::memcpy(dst, "0000", 4);
-            dst += m->len < 4 ? 4 - m->len : 0;
-        }
-        std::memcpy(dst, m->digits, sizeof m->digits);
-        dst += m->len;
+        dst = put_memo(dst, numbers[which], pc.after == hole::dec4 ? 4 : 1);
     }
     return dst;
 }
@@ -274,7 +296,7 @@ static char *fill_piece(char *dst, const char *s, std::size_t slen,
 // digits. Returns the end.
 template <const char *T>
 static char *fill(char *dst, const char *s, std::size_t slen,
-                  const decimal_memo *const *numbers)
+                  const decimal_memo *numbers)
 {
     [&]<int... K>(std::integer_sequence<int, K...>) {
         ((dst = fill_piece<T, K>(dst, s, slen, numbers)), ...);
@@ -297,8 +319,8 @@ void receipt_attach(receipt_out *out, std::FILE *stream)
     out->stream = stream;
     out->len = 0;
     out->failed = false;
-    out->id = no_digits;
-    out->y = no_digits;
+    out->id = memo_of(-1);
+    out->y = memo_of(-1);
 }
 
 // Hand the buffered output to the stream. A short write marks the receipt
@@ -344,9 +366,7 @@ void write_bytes(receipt_out *out, const char *bytes, std::size_t n)
 template <const char *T>
 static void write_with_number(receipt_out *out, long long v)
 {
-    decimal_memo m = no_digits;
-    set_decimal(&m, v);
-    const decimal_memo *numbers[] = {&m};
+    const decimal_memo numbers[] = {memo_of(v)};
     commit(out, fill<T>(reserve(out, max_piece), nullptr, 0, numbers));
 }
 
@@ -376,27 +396,20 @@ static inline char *put_text(char *dst, const char *src, std::size_t n)
     return dst + n;
 }
 
-// One text element at `p`, numbered and placed by the id and y memos: the
-// column's start template, the field text unchanged (it may hold character
-// references), then text2.
-static inline char *put_element(receipt_out *out, char *p, column col, const char *text,
-                                std::size_t n)
+// The start template of each column, in column order.
+inline constexpr const char *column_start[column_count] = {text1_l, text1_c, text1_r};
+
+// One text element at `p` in column C: the column's start template with
+// its id and baseline, the field text unchanged (it may hold character
+// references), then text2. The column is a template argument, so the
+// element is filled without asking which column it is in.
+template <column C>
+static inline char *put_element(char *p, const char *text, std::size_t n,
+                                decimal_memo id, decimal_memo y)
 {
     const bool tag = is_field_name(text, n);
-    const decimal_memo *numbers[] = {&out->id, &out->y};
-    const char *prefix = tag ? "tag" : "text";
-    const std::size_t prefix_len = tag ? 3 : 4;
-    switch (col) {
-    case column::left:
-        p = fill<text1_l>(p, prefix, prefix_len, numbers);
-        break;
-    case column::centre:
-        p = fill<text1_c>(p, prefix, prefix_len, numbers);
-        break;
-    case column::right:
-        p = fill<text1_r>(p, prefix, prefix_len, numbers);
-        break;
-    }
+    const decimal_memo numbers[] = {id, y};
+    p = fill<column_start[static_cast<int>(C)]>(p, tag ? "tag" : "text", tag ? 3 : 4, numbers);
     p = put_text(p, text, n);
     std::memcpy(p, text2, std::size(text2) - 1);
     return p + std::size(text2) - 1;
@@ -405,33 +418,52 @@ static inline char *put_element(receipt_out *out, char *p, column col, const cha
 void write_text(receipt_out *out, column col, const char *text, std::size_t n,
                 long long element_number, long long baseline)
 {
-    set_decimal(&out->id, element_number);
-    set_decimal(&out->y, baseline);
     char *p = reserve(out, max_piece);
-    commit(out, put_element(out, p, col, text, n));
+    const decimal_memo id = memo_of(element_number);
+    const decimal_memo y = memo_of(baseline);
+    switch (col) {
+    case column::left:
+        p = put_element<column::left>(p, text, n, id, y);
+        break;
+    case column::centre:
+        p = put_element<column::centre>(p, text, n, id, y);
+        break;
+    case column::right:
+        p = put_element<column::right>(p, text, n, id, y);
+        break;
+    }
+    commit(out, p);
 }
 
-// The elements of one row, left to right, with one look at the buffer and
-// the baseline for all of them.
+// The elements of one row, left to right, with one look at the buffer for
+// all of them. The memos mostly hold the row's first element number and
+// its baseline already; they are left holding the next row's.
 void write_row(receipt_out *out, char *const field[column_count],
                const std::size_t field_len[column_count], long long *element_number,
                long long baseline)
 {
-    set_decimal(&out->y, baseline);
     char *p = reserve(out, column_count * max_piece);
-    for (int c = 0; c < column_count; ++c) {
-        if (field_len[c] == 0)
-            continue;
-        set_decimal(&out->id, *element_number);
-        p = put_element(out, p, static_cast<column>(c), field[c], field_len[c]);
-        ++*element_number;
+    decimal_memo id = out->id.value == *element_number ? out->id : memo_of(*element_number);
+    const decimal_memo y = out->y.value == baseline ? out->y : memo_of(baseline);
+    constexpr int l = static_cast<int>(column::left);
+    constexpr int c = static_cast<int>(column::centre);
+    constexpr int r = static_cast<int>(column::right);
+    if (field_len[l] != 0) {
+        p = put_element<column::left>(p, field[l], field_len[l], id, y);
+        id = memo_step(id, 1);
+    }
+    if (field_len[c] != 0) {
+        p = put_element<column::centre>(p, field[c], field_len[c], id, y);
+        id = memo_step(id, 1);
+    }
+    if (field_len[r] != 0) {
+        p = put_element<column::right>(p, field[r], field_len[r], id, y);
+        id = memo_step(id, 1);
     }
     commit(out, p);
-    // Step the memos to the likely next numbers now, while they are not
-    // needed: changing a digit just before copying the digits would make
-    // the copy wait for the change to land.
-    set_decimal(&out->id, *element_number);
-    set_decimal(&out->y, baseline + row_pitch);
+    *element_number = id.value;
+    out->id = id;
+    out->y = memo_step(y, row_pitch);
 }
 
 // A row with no text is an empty line.

@@ -29,6 +29,7 @@
 #define GEN_XML_RECEIPT_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "layout.h"
@@ -116,11 +117,13 @@ long long receipt_height(long long line_count, bool has_image);
 /* ---------------------------------------------------------------- writers */
 
 // A number as written last time, kept so that the next one is cheap:
-// element numbers grow by one, and the elements of a row share a baseline.
+// element numbers grow by one, and each row's baseline is 30 below the
+// last. While the value is below 10^8, `digits` holds its decimal digits,
+// one to a byte, the last digit in the lowest byte, and a step is added to
+// them in place.
 struct decimal_memo {
-    long long value;  // negative until the first number
-    int len;
-    char digits[24];  // most significant first, no padding, no NUL
+    long long value;
+    std::uint64_t digits;
 };
 
 struct receipt_out {

@@ -91,6 +91,55 @@ TEST(Writers, TemplateSizes)
     EXPECT_EQ(sizeof text2 - 1, 8u);
 }
 
+TEST(Writers, NumbersOfEveryLength)
+{
+    // Ids and baselines are written without printf; these are the lengths
+    // and edges where a hand-made decimal writer goes wrong.
+    const long long values[] = {
+        0, 7, 9, 10, 99, 100, 999, 1000, 9999, 10000, 12345678, 99999999, 100000000,
+        100000001, 123456789012LL, 9999999999999999LL, 10000000000000000LL,
+        9223372036854775807LL,
+    };
+    for (long long v : values) {
+        SCOPED_TRACE(v);
+        static long long number;
+        number = v;
+        std::string s = written([](receipt_out *o) { write_text(o, column::centre, "x", 1, number, number); });
+        EXPECT_EQ(s, expect_text('c', "text", v, v, "x"));
+    }
+}
+
+TEST(Writers, RowsStepTheirNumbersAcrossDigitBoundaries)
+{
+    // Element numbers and baselines step from row to row; make them carry
+    // into new digits, and past the eight digits kept in one word.
+    std::string s = written([](receipt_out *o) {
+        char a[] = "a";
+        char b[] = "receipt_id";
+        char c[] = "c";
+        char *field[] = {a, b, c};
+        const std::size_t len[] = {1, 10, 1};
+        const std::size_t only_left[] = {1, 0, 0};
+        long long number = 99999997;
+        write_row(o, field, len, &number, 99999960);        // 99999997 .. 99999999
+        write_row(o, field, len, &number, 99999990);        // 100000000 ..
+        write_blank(o);
+        write_row(o, field, only_left, &number, 100000050); // after a blank row
+        write_row(o, field, len, &number, 9990);
+    });
+    std::string expected = expect_text('l', "text", 99999997, 99999960, "a") +
+                           expect_text('c', "tag", 99999998, 99999960, "receipt_id") +
+                           expect_text('r', "text", 99999999, 99999960, "c") +
+                           expect_text('l', "text", 100000000, 99999990, "a") +
+                           expect_text('c', "tag", 100000001, 99999990, "receipt_id") +
+                           expect_text('r', "text", 100000002, 99999990, "c") + "\n" +
+                           expect_text('l', "text", 100000003, 100000050, "a") +
+                           expect_text('l', "text", 100000004, 9990, "a") +
+                           expect_text('c', "tag", 100000005, 9990, "receipt_id") +
+                           expect_text('r', "text", 100000006, 9990, "c");
+    EXPECT_EQ(s, expected);
+}
+
 TEST(Writers, OutputLargerThanTheBufferArrivesInOrder)
 {
     std::string s = written([](receipt_out *o) {
