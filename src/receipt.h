@@ -126,13 +126,16 @@ struct decimal_memo {
     std::uint64_t digits;
 };
 
+// Output goes to the stream in whole pages of this size where it can.
+constexpr std::size_t receipt_page = 4096;
+
 struct receipt_out {
+    alignas(receipt_page) char buf[1 << 16];
     std::FILE *stream;
     std::size_t len;
     bool failed;
     decimal_memo id;
     decimal_memo y;
-    char buf[1 << 16];
 };
 
 void receipt_attach(receipt_out *out, std::FILE *stream);
