@@ -6,6 +6,21 @@
 #include <cstdint>
 #include <cstring>
 
+/* ------------------------------------------------------ words of bytes */
+
+// Rows are scanned eight bytes at a time for line feeds and TABs. In a word
+// where the sought bytes have been turned into zero bytes, zero_bytes()
+// flags them with the high bit of each such byte; the lowest flag is always
+// exact (higher ones may be false after a zero byte).
+constexpr std::uint64_t byte_ones = 0x0101010101010101u;
+constexpr std::uint64_t byte_highs = 0x8080808080808080u;
+constexpr bool words_are_little_endian = std::endian::native == std::endian::little;
+
+static inline std::uint64_t zero_bytes(std::uint64_t x)
+{
+    return (x - byte_ones) & ~x & byte_highs;
+}
+
 /* ---------------------------------------------------------------- reading */
 
 // Start reading `stream` from its current position, with an empty read-ahead.
@@ -67,15 +82,12 @@ static int copy_piece(char *to, const char *from, int avail, int room, bool *end
 {
     const int limit = avail < room ? avail : room;
     int i = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        constexpr std::uint64_t ones = 0x0101010101010101u;
-        constexpr std::uint64_t highs = 0x8080808080808080u;
+    if constexpr (words_are_little_endian) {
         for (; i + 8 <= limit; i += 8) {
             std::uint64_t x;
             std::memcpy(&x, from + i, 8);
             std::memcpy(to + i, &x, 8);
-            x ^= ones * '\n';   // line feeds become zero bytes
-            const std::uint64_t z = (x - ones) & ~x & highs;   // the lowest one is exact
+            const std::uint64_t z = zero_bytes(x ^ byte_ones * '\n');
             if (z != 0) {
                 *ends_line = true;
                 return i + std::countr_zero(z) / 8 + 1;
@@ -239,16 +251,14 @@ static void find_tabs(const char *s, std::size_t n, std::size_t tab[2])
     tab[1] = n;
     int found = 0;
     std::size_t i = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        constexpr std::uint64_t ones = 0x0101010101010101u;
-        constexpr std::uint64_t highs = 0x8080808080808080u;
+    if constexpr (words_are_little_endian) {
         for (; i + 8 <= n; i += 8) {
             std::uint64_t x;
             std::memcpy(&x, s + i, 8);
-            x ^= ones * '\t';   // TAB bytes become zero bytes
-            // The lowest zero byte of x is exact; flag it, mark it as seen,
+            x ^= byte_ones * '\t';   // TAB bytes become zero bytes
+            // Only the lowest flag is exact: take it, mark its byte as seen,
             // and look again for the next one.
-            for (std::uint64_t z = (x - ones) & ~x & highs; z != 0; z = (x - ones) & ~x & highs) {
+            for (std::uint64_t z = zero_bytes(x); z != 0; z = zero_bytes(x)) {
                 const int byte = std::countr_zero(z) / 8;
                 tab[found++] = i + static_cast<std::size_t>(byte);
                 if (found == 2)
