@@ -150,7 +150,6 @@ constexpr template_plan plan(const char *t)
     }
 }
 
-
 /* ---------------------------------------------------------------- numbers */
 
 // Numbers are worked on as words of decimal digits, one digit to a byte, the
