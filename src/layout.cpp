@@ -147,10 +147,58 @@ int layout_read(layout_file *lf, char line[line_buffer_size], std::size_t *text_
     return stored;
 }
 
+// The counting pass looks at the read-ahead in blocks of this many bytes.
+// A block is short enough that a byte can count the line feeds in every
+// sixteenth byte of it, and much shorter than a read of line_max bytes.
+constexpr int count_block = 192;
+static_assert(count_block % 8 == 0 && count_block < 256 && count_block < line_warn_above);
+
+// The number of line feeds in the count_block bytes at p. Sixteen one-byte
+// counts, each for every sixteenth byte, are kept side by side: a plain
+// loop that compilers turn into vector code.
+static int line_feeds_in_block(const char *p)
+{
+    constexpr int lanes = 16;
+    static_assert(count_block % lanes == 0);
+    unsigned char lane_count[lanes] = {};
+    for (int i = 0; i < count_block; i += lanes)
+        for (int j = 0; j < lanes; ++j)
+            lane_count[j] = static_cast<unsigned char>(lane_count[j] + (p[i + j] == '\n'));
+    int n = 0;
+    for (int j = 0; j < lanes; ++j)
+        n += lane_count[j];
+    return n;
+}
+
+// Where the last line feed of the count_block bytes at p is; there is one.
+// Little-endian words are searched from the end of the block, with a test
+// that flags exactly the line feeds, so that the highest flag is right.
+static int last_line_feed(const char *p)
+{
+    if constexpr (words_are_little_endian) {
+        constexpr std::uint64_t lows = ~byte_highs;
+        for (int i = count_block - 8; i >= 0; i -= 8) {
+            std::uint64_t x;
+            std::memcpy(&x, p + i, 8);
+            x ^= byte_ones * '\n';   // line feeds become zero bytes
+            const std::uint64_t z = ~(((x & lows) + lows) | x | lows);
+            if (z != 0)
+                return i + (63 - std::countl_zero(z)) / 8;
+        }
+    }
+    int i = count_block - 1;
+    while (p[i] != '\n')
+        --i;
+    return i;
+}
+
 // Count the reads that layout_read() would make from here to the end of the
 // file, and call warn(n) for the n-th read when it holds line_max bytes. The
 // counting pass needs nothing else, so it only looks for line feeds: no
-// byte is copied and no call is made per read but the memchr.
+// byte is copied. Where the read in progress cannot reach line_max bytes
+// within the next block, every line feed in the block ends a read, and
+// the block's line feeds are just counted; elsewhere (near a long line, and
+// at the end of the read-ahead) the block is gone through read by read.
 long long layout_count(layout_file *lf, void (*warn)(long long read_number))
 {
     long long count = 0;
@@ -164,15 +212,29 @@ long long layout_count(layout_file *lf, void (*warn)(long long read_number))
         const char *from = lf->chunk + lf->pos;
         const char *const end = lf->chunk + lf->len;
         while (from < end) {
-            bool ends_line;
-            const int take = take_piece(from, static_cast<int>(end - from), line_max - stored, &ends_line);
-            stored += take;
-            from += take;
-            if (ends_line || stored == line_max) {
-                ++count;
-                if (stored > line_warn_above)
-                    warn(count);
-                stored = 0;
+            if (end - from >= count_block && stored + count_block <= line_warn_above) {
+                const int feeds = line_feeds_in_block(from);
+                if (feeds == 0) {
+                    stored += count_block;
+                } else {
+                    count += feeds;
+                    stored = count_block - 1 - last_line_feed(from);
+                }
+                from += count_block;
+                continue;
+            }
+            const char *const stop = end - from > count_block ? from + count_block : end;
+            while (from < stop) {
+                bool ends_line;
+                const int take = take_piece(from, static_cast<int>(stop - from), line_max - stored, &ends_line);
+                stored += take;
+                from += take;
+                if (ends_line || stored == line_max) {
+                    ++count;
+                    if (stored > line_warn_above)
+                        warn(count);
+                    stored = 0;
+                }
             }
         }
         lf->pos = lf->len;

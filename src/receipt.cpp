@@ -25,22 +25,56 @@ constexpr std::size_t longest_name = [] {
     return m;
 }();
 
-// The names grouped by length: names_of_length[n] lists the indexes of the
-// names n bytes long, ended by -1. Most layout text has a length no name
-// has, and is turned away without a single comparison.
-constexpr auto names_of_length = [] {
+constexpr std::size_t shortest_name = [] {
+    std::size_t m = name_length(field_names[0]);
+    for (const char *name : field_names)
+        m = name_length(name) < m ? name_length(name) : m;
+    return m;
+}();
+
+// Text of a length no name has, or too short for the key's bytes, is no
+// name; other text is looked up by a key made of its length and two of
+// its bytes, the last and the fifth from last, which no two names share.
+constexpr std::size_t key_back = 5;
+static_assert(shortest_name >= key_back);
+constexpr unsigned name_key_count = 64;
+
+constexpr unsigned name_key(const char *s, std::size_t n)
+{
+    return (static_cast<unsigned>(n) + static_cast<unsigned char>(s[n - 1]) +
+            2u * static_cast<unsigned char>(s[n - key_back])) % name_key_count;
+}
+
+// Reached only when two names share a key, which makes the table below
+// fail to compile.
+void names_share_a_key();
+
+// names_by_key[k]: the index of the name with key k, or -1 for none.
+constexpr auto names_by_key = [] {
     struct {
-        signed char index[longest_name + 1][std::size(field_names) + 1];
+        signed char index[name_key_count];
     } t{};
-    for (std::size_t n = 0; n <= longest_name; ++n) {
-        std::size_t k = 0;
-        for (std::size_t i = 0; i < std::size(field_names); ++i)
-            if (name_length(field_names[i]) == n)
-                t.index[n][k++] = static_cast<signed char>(i);
-        t.index[n][k] = -1;
+    for (signed char &i : t.index)
+        i = -1;
+    for (std::size_t i = 0; i < std::size(field_names); ++i) {
+        const unsigned k = name_key(field_names[i], name_length(field_names[i]));
+        if (t.index[k] >= 0)
+            names_share_a_key();
+        t.index[k] = static_cast<signed char>(i);
     }
     return t;
 }();
+
+// The length of each name, by index.
+constexpr auto name_lengths = [] {
+    struct {
+        unsigned char len[std::size(field_names)];
+    } t{};
+    for (std::size_t i = 0; i < std::size(field_names); ++i)
+        t.len[i] = static_cast<unsigned char>(name_length(field_names[i]));
+    return t;
+}();
+static_assert(longest_name <= 255);
 
 // Whether a[0, n) and b[0, n) are equal, for n from 1 up: word by word,
 // the last word overlapping the one before it. Short loads are used
@@ -67,15 +101,13 @@ static inline bool same_bytes(const char *a, const char *b, std::size_t n)
 }
 
 // Exact, case-sensitive comparison of a whole field of length n with the
-// names of that length.
+// one name that has its key, if any.
 static inline bool is_field_name(const char *s, std::size_t n)
 {
-    if (n > longest_name || names_of_length.index[n][0] < 0)
+    if (n - shortest_name > longest_name - shortest_name)
         return false;
-    for (const signed char *i = names_of_length.index[n]; *i >= 0; ++i)
-        if (same_bytes(s, field_names[*i], n))
-            return true;
-    return false;
+    const int i = names_by_key.index[name_key(s, n)];
+    return i >= 0 && name_lengths.len[i] == n && same_bytes(s, field_names[i], n);
 }
 
 int is_tag(const char *s)
@@ -186,7 +218,9 @@ static inline std::uint64_t add_digits(std::uint64_t digits, std::uint64_t step)
 // the next piece overwrites the rest. Returns the end of the number.
 static inline char *put_digits(char *dst, std::uint64_t digits, int width)
 {
-    int len = 8 - std::countl_zero(digits) / 8;
+    // The lowest bit set makes a zero count as one digit (the width makes
+    // it at least one anyway) and spares the count a test for zero.
+    int len = 8 - static_cast<int>(static_cast<unsigned>(std::countl_zero(digits | 1)) / 8);
     if (len < width)
         len = width;
     const std::uint64_t c = digits | zero_chars;

@@ -267,4 +267,42 @@ TEST(Read, CountingMatchesReadingOneByOne)
     }
 }
 
+TEST(Read, CountingMatchesReadingAroundLongReads)
+{
+    // Rows from 700 to 1100 bytes, each one longer than the last, then
+    // the same after short rows that shift them by every few bytes: the
+    // line feeds and the 999-byte reads fall at every place a block of the
+    // read-ahead can put them.
+    std::string content;
+    for (int len = 700; len <= 1100; ++len)
+        content += std::string(static_cast<std::size_t>(len - 1), 'a') + "\n";
+    for (int shift = 0; shift < 300; shift += 7) {
+        content += std::string(static_cast<std::size_t>(shift), 'b') + "\n";
+        content += std::string(998, 'c') + "\n" + std::string(997, 'd') + "\n";
+        content += std::string(999 + static_cast<std::size_t>(shift), 'e') + "\n";
+    }
+    for (const std::string &c : {content, content.substr(1), content.substr(5) + "x"}) {
+        SCOPED_TRACE("layout of " + std::to_string(c.size()) + " bytes");
+        std::FILE *f = file_holding(c);
+        static layout_file lf;
+        layout_attach(&lf, f);
+        char line[line_buffer_size];
+        long long reads = 0;
+        std::vector<long long> long_reads;
+        do {
+            int stored = layout_read(&lf, line);
+            ASSERT_GE(stored, 0);
+            ++reads;
+            if (stored == line_max)
+                long_reads.push_back(reads);
+        } while (!lf.eof);
+        ASSERT_EQ(layout_rewind(&lf), 0);
+        warned.clear();
+        EXPECT_EQ(layout_count(&lf, note_warning), reads);
+        EXPECT_EQ(warned, long_reads);
+        EXPECT_FALSE(long_reads.empty());
+        std::fclose(f);
+    }
+}
+
 }  // namespace

@@ -32,6 +32,24 @@ TEST(IsTag, OnlyWholeExactFieldNames)
     EXPECT_EQ(is_tag(nullptr), 0);
 }
 
+TEST(IsTag, EveryNameWithOneByteChangedIsNoName)
+{
+    // Each name with any one byte replaced, by a neighbour in the byte
+    // order or by a byte that is never in a name, is plain text.
+    for (const char *n : field_names) {
+        const std::string name = n;
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            for (int d : {1, -1, 0x80}) {
+                std::string t = name;
+                t[i] = static_cast<char>(static_cast<unsigned char>(t[i]) + d);
+                EXPECT_EQ(is_tag(t.c_str()), 0) << t;
+            }
+        }
+        EXPECT_EQ(is_tag((name + name.back()).c_str()), 0) << name;
+        EXPECT_EQ(is_tag(name.substr(1).c_str()), 0) << name;
+    }
+}
+
 TEST(Height, ThirtyPerReadPlusTwoRowsAndTheLogo)
 {
     EXPECT_EQ(receipt_height(1, false), 90);
