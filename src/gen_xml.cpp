@@ -152,21 +152,18 @@ int main(int argc, char **argv)
     //    for a blank row, every row 30 units below the last.
     long long read_number = 0;
     do {
-        std::size_t len;
-        if (layout_read(&lf, line_buffer, &len) < 0)
+        const char *field[column_count];
+        std::size_t field_len[column_count];
+        const int len = layout_next_row(&lf, line_buffer, field, field_len);
+        if (len < 0)
             return fail(status_io, msg_read, layout_path, &out);
         ++read_number;
-        len = strip_line(line_buffer, len);   // str_strip_t, knowing the length
         if (len > line_warn_above)
             warn_long_line(read_number);
-        if (len == 0) {
+        if (len == 0)
             write_blank(&out);
-        } else {
-            char *field[column_count];
-            std::size_t field_len[column_count];
-            split_fields(line_buffer, len, field, field_len);
+        else
             write_row(&out, field, field_len, &element_number, baseline);
-        }
         baseline += row_pitch;
         if (out.failed)
             return fail(status_io, msg_write, receipt_path);

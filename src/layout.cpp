@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 /* ------------------------------------------------------ words of bytes */
 
 // Rows are scanned eight bytes at a time for line feeds and TABs. In a word
@@ -374,4 +378,144 @@ void split_fields(char *line, std::size_t len, char *field[column_count],
     field_len[static_cast<int>(column::left)] = strip(left, left_len, false);
     field_len[static_cast<int>(column::centre)] = centre ? strip(centre, centre_len, false) : 0;
     field_len[static_cast<int>(column::right)] = right ? strip(right, right_len, false) : 0;
+}
+
+/* ----------------------------------------------------------------- rows */
+
+// A blank byte's range trimmed: [*from, *to) loses its blank bytes at both
+// ends.
+static inline void trim_range(const char *s, std::size_t *from, std::size_t *to)
+{
+    while (*to > *from && is_blank(s[*to - 1]))
+        --*to;
+    while (*from < *to && is_blank(s[*from]))
+        ++*from;
+}
+
+// The line feeds and TABs among the 16 bytes at s, as masks: bit k stands
+// for s[k]. x86-64 compares all 16 at once; elsewhere a plain loop does.
+struct row_marks {
+    unsigned feeds;
+    unsigned tabs;
+};
+
+static inline row_marks marks_16(const char *s)
+{
+#if defined(__SSE2__)
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+    return {static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8('\n')))),
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_set1_epi8('\t'))))};
+#else
+    row_marks m{0, 0};
+    for (int k = 0; k < 16; ++k) {
+        m.feeds |= static_cast<unsigned>(s[k] == '\n') << k;
+        m.tabs |= static_cast<unsigned>(s[k] == '\t') << k;
+    }
+    return m;
+#endif
+}
+
+// Take the next row straight from the read-ahead when it lies there whole:
+// it ends in a line feed within line_max bytes and the read-ahead holds no
+// NUL byte. One pass over its words finds the line feed and the TABs before
+// it; the fields are then ranges of the read-ahead, trimmed where they lie,
+// so nothing is copied or edited. The outcome is the one layout_read(),
+// strip_line() and split_fields() give for the same read. Returns the
+// trimmed line's length, or -1 when the row does not qualify (nothing is
+// consumed then).
+static int row_in_place(layout_file *lf, const char *field[column_count],
+                        std::size_t field_len[column_count])
+{
+    const int avail = lf->len - lf->pos;
+    if (avail <= 0)
+        return -1;
+    if (!lf->nul_known) {
+        lf->has_nul = std::memchr(lf->chunk, '\0', static_cast<std::size_t>(lf->len)) != nullptr;
+        lf->nul_known = true;
+    }
+    if (lf->has_nul)
+        return -1;
+    const char *const s = lf->chunk + lf->pos;
+    const std::size_t limit = static_cast<std::size_t>(avail < line_max ? avail : line_max);
+    std::size_t tab[2] = {limit, limit};
+    int tabs = 0;
+    std::size_t feed = limit;   // where the line feed is
+    std::size_t i = 0;
+    for (; i + 16 <= limit; i += 16) {
+        // TABs past the line feed may be taken too: they lie past the end
+        // of the trimmed row, where no TAB divides anything.
+        const row_marks m = marks_16(s + i);
+        for (unsigned t = m.tabs; t != 0 && tabs < 2; t &= t - 1)
+            tab[tabs++] = i + static_cast<std::size_t>(std::countr_zero(t));
+        if (m.feeds != 0) {
+            feed = i + static_cast<std::size_t>(std::countr_zero(m.feeds));
+            break;
+        }
+    }
+    if (feed == limit) {
+        for (; i < limit; ++i) {
+            if (s[i] == '\n') {
+                feed = i;
+                break;
+            }
+            if (s[i] == '\t' && tabs < 2)
+                tab[tabs++] = i;
+        }
+        if (feed == limit)
+            return -1;
+    }
+    lf->pos += static_cast<int>(feed) + 1;
+
+    // Trailing blanks go first: TABs among them divide nothing.
+    std::size_t end = feed;
+    while (end > 0 && is_blank(s[end - 1]))
+        --end;
+    if (end == 0)
+        return 0;
+    std::size_t left_from = 0;
+    std::size_t left_to = tab[0] < end ? tab[0] : end;
+    trim_range(s, &left_from, &left_to);
+    // The trimmed line starts at its first byte that is not blank, or at
+    // the first TAB when the left field is all blanks.
+    const std::size_t line_from = left_to > left_from ? left_from : tab[0];
+    field[static_cast<int>(column::left)] = s + left_from;
+    field_len[static_cast<int>(column::left)] = left_to - left_from;
+    field[static_cast<int>(column::centre)] = nullptr;
+    field_len[static_cast<int>(column::centre)] = 0;
+    field[static_cast<int>(column::right)] = nullptr;
+    field_len[static_cast<int>(column::right)] = 0;
+    if (tab[0] < end) {
+        std::size_t from = tab[0] + 1;
+        std::size_t to = tab[1] < end ? tab[1] : end;
+        trim_range(s, &from, &to);
+        field[static_cast<int>(column::centre)] = s + from;
+        field_len[static_cast<int>(column::centre)] = to - from;
+        if (tab[1] < end) {
+            from = tab[1] + 1;
+            to = end;
+            trim_range(s, &from, &to);
+            field[static_cast<int>(column::right)] = s + from;
+            field_len[static_cast<int>(column::right)] = to - from;
+        }
+    }
+    return static_cast<int>(end - line_from);
+}
+
+int layout_next_row(layout_file *lf, char line[line_buffer_size],
+                    const char *field[column_count], std::size_t field_len[column_count])
+{
+    const int in_place = row_in_place(lf, field, field_len);
+    if (in_place >= 0)
+        return in_place;
+    std::size_t len;
+    if (layout_read(lf, line, &len) < 0)
+        return -1;
+    len = strip_line(line, len);
+    if (len == 0)
+        return 0;
+    char *cut[column_count];
+    split_fields(line, len, cut, field_len);
+    for (int c = 0; c < column_count; ++c)
+        field[c] = cut[c];
+    return static_cast<int>(len);
 }

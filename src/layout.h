@@ -59,7 +59,7 @@ struct layout_file {
     bool eof;
     bool nul_known;   // whether has_nul has been worked out for this chunk
     bool has_nul;     // whether chunk[0, len) holds a NUL byte
-    char chunk[1 << 16];
+    char chunk[1 << 18];
 };
 
 // The three columns of a row, in writing order.
@@ -76,5 +76,7 @@ void str_strip(char *s);
 std::size_t strip_line(char *s, std::size_t n);
 void split_fields(char *line, std::size_t len, char *field[column_count],
                   std::size_t field_len[column_count]);
+int layout_next_row(layout_file *lf, char line[line_buffer_size],
+                    const char *field[column_count], std::size_t field_len[column_count]);
 
 #endif

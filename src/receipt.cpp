@@ -490,7 +490,7 @@ void write_text(receipt_out *out, column col, const char *text, std::size_t n,
 // The elements of one row, left to right, with one look at the buffer for
 // all of them. The memos mostly hold the row's first element number and
 // its baseline already; they are left holding the next row's.
-void write_row(receipt_out *out, char *const field[column_count],
+void write_row(receipt_out *out, const char *const field[column_count],
                const std::size_t field_len[column_count], long long *element_number,
                long long baseline)
 {

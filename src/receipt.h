@@ -130,7 +130,7 @@ struct decimal_memo {
 constexpr std::size_t receipt_page = 4096;
 
 struct receipt_out {
-    alignas(receipt_page) char buf[1 << 16];
+    alignas(receipt_page) char buf[1 << 18];
     std::FILE *stream;
     std::size_t len;
     bool failed;
@@ -142,7 +142,7 @@ void receipt_attach(receipt_out *out, std::FILE *stream);
 void write_prologue(receipt_out *out, long long height);
 void write_text(receipt_out *out, column col, const char *text, std::size_t len,
                 long long element_number, long long baseline);
-void write_row(receipt_out *out, char *const field[column_count],
+void write_row(receipt_out *out, const char *const field[column_count],
                const std::size_t field_len[column_count], long long *element_number,
                long long baseline);
 void write_blank(receipt_out *out);
