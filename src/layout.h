@@ -36,6 +36,15 @@
 //   exists; an absent centre or right field is null (length 0). The right
 //   field keeps any further TABs inside it. The fields are pieces of `line`
 //   and stay valid until the line is overwritten.
+//
+//   Rows. layout_next_row() is what the writing pass calls for each read:
+//   it gives the fields (and their lengths) that layout_read(),
+//   strip_line() and split_fields() would, and returns the trimmed line's
+//   length (0 for a blank row, whose fields are then not set), or -1 on a
+//   read error. A row that lies whole in the read-ahead is taken from it
+//   where it lies, without being copied into `line`; the fields then point
+//   into the read-ahead, are not NUL-terminated, and stay valid until the
+//   next call.
 
 #ifndef GEN_XML_LAYOUT_H
 #define GEN_XML_LAYOUT_H
