@@ -130,7 +130,7 @@ struct decimal_memo {
 constexpr std::size_t receipt_page = 4096;
 
 struct receipt_out {
-    alignas(receipt_page) char buf[1 << 18];
+    alignas(receipt_page) char buf[1 << 17];
     std::FILE *stream;
     std::size_t len;
     bool failed;
