@@ -382,8 +382,7 @@ void split_fields(char *line, std::size_t len, char *field[column_count],
 
 /* ----------------------------------------------------------------- rows */
 
-// A blank byte's range trimmed: [*from, *to) loses its blank bytes at both
-// ends.
+// Trim the range [*from, *to) of s: blank bytes go from both ends.
 static inline void trim_range(const char *s, std::size_t *from, std::size_t *to)
 {
     while (*to > *from && is_blank(s[*to - 1]))
@@ -417,12 +416,12 @@ static inline row_marks marks_16(const char *s)
 
 // Take the next row straight from the read-ahead when it lies there whole:
 // it ends in a line feed within line_max bytes and the read-ahead holds no
-// NUL byte. One pass over its words finds the line feed and the TABs before
-// it; the fields are then ranges of the read-ahead, trimmed where they lie,
-// so nothing is copied or edited. The outcome is the one layout_read(),
-// strip_line() and split_fields() give for the same read. Returns the
-// trimmed line's length, or -1 when the row does not qualify (nothing is
-// consumed then).
+// NUL byte. One pass over its bytes, 16 at a time, finds the line feed and
+// the TABs before it; the fields are then ranges of the read-ahead, trimmed
+// where they lie, so nothing is copied or edited. The outcome is the one
+// layout_read(), strip_line() and split_fields() give for the same read.
+// Returns the trimmed line's length, or -1 when the row does not qualify
+// (nothing is consumed then).
 static int row_in_place(layout_file *lf, const char *field[column_count],
                         std::size_t field_len[column_count])
 {
