@@ -414,6 +414,48 @@ static inline row_marks marks_16(const char *s)
 #endif
 }
 
+// Where the first line feed among the `limit` bytes at s is, and the
+// first two TABs (in tab[]); limit for one that is not there. TABs past the
+// line feed may be taken too: they lie past the end of the trimmed row,
+// where no TAB divides anything.
+static std::size_t scan_row(const char *s, std::size_t limit, std::size_t tab[2])
+{
+    tab[0] = limit;
+    tab[1] = limit;
+    if (limit >= 32) {
+        // Most rows end within 32 bytes: both blocks' marks at once, and
+        // the first two TABs straight from the mask.
+        const row_marks a = marks_16(s);
+        const row_marks b = marks_16(s + 16);
+        const std::uint32_t feeds = a.feeds | b.feeds << 16;
+        if (feeds != 0) {
+            const std::uint32_t t = a.tabs | b.tabs << 16;
+            const std::uint32_t rest = t & (t - 1);
+            if (t != 0)
+                tab[0] = static_cast<std::size_t>(std::countr_zero(t));
+            if (rest != 0)
+                tab[1] = static_cast<std::size_t>(std::countr_zero(rest));
+            return static_cast<std::size_t>(std::countr_zero(feeds));
+        }
+    }
+    int tabs = 0;
+    std::size_t i = 0;
+    for (; i + 16 <= limit; i += 16) {
+        const row_marks m = marks_16(s + i);
+        for (unsigned t = m.tabs; t != 0 && tabs < 2; t &= t - 1)
+            tab[tabs++] = i + static_cast<std::size_t>(std::countr_zero(t));
+        if (m.feeds != 0)
+            return i + static_cast<std::size_t>(std::countr_zero(m.feeds));
+    }
+    for (; i < limit; ++i) {
+        if (s[i] == '\n')
+            return i;
+        if (s[i] == '\t' && tabs < 2)
+            tab[tabs++] = i;
+    }
+    return limit;
+}
+
 // Take the next row straight from the read-ahead when it lies there whole:
 // it ends in a line feed within line_max bytes and the read-ahead holds no
 // NUL byte. One pass over its bytes, 16 at a time, finds the line feed and
@@ -436,33 +478,10 @@ static int row_in_place(layout_file *lf, const char *field[column_count],
         return -1;
     const char *const s = lf->chunk + lf->pos;
     const std::size_t limit = static_cast<std::size_t>(avail < line_max ? avail : line_max);
-    std::size_t tab[2] = {limit, limit};
-    int tabs = 0;
-    std::size_t feed = limit;   // where the line feed is
-    std::size_t i = 0;
-    for (; i + 16 <= limit; i += 16) {
-        // TABs past the line feed may be taken too: they lie past the end
-        // of the trimmed row, where no TAB divides anything.
-        const row_marks m = marks_16(s + i);
-        for (unsigned t = m.tabs; t != 0 && tabs < 2; t &= t - 1)
-            tab[tabs++] = i + static_cast<std::size_t>(std::countr_zero(t));
-        if (m.feeds != 0) {
-            feed = i + static_cast<std::size_t>(std::countr_zero(m.feeds));
-            break;
-        }
-    }
-    if (feed == limit) {
-        for (; i < limit; ++i) {
-            if (s[i] == '\n') {
-                feed = i;
-                break;
-            }
-            if (s[i] == '\t' && tabs < 2)
-                tab[tabs++] = i;
-        }
-        if (feed == limit)
-            return -1;
-    }
+    std::size_t tab[2];
+    const std::size_t feed = scan_row(s, limit, tab);
+    if (feed == limit)
+        return -1;
     lf->pos += static_cast<int>(feed) + 1;
 
     // Trailing blanks go first: TABs among them divide nothing.
