@@ -213,10 +213,18 @@ static inline std::uint64_t add_digits(std::uint64_t digits, std::uint64_t step)
     return t - ((t & 0x8080808080808080u) >> 7) * 0xf6;
 }
 
-// Store the digit word of a number at dst, with zeros in front to at least
-// `width` (1 to 8) digits. All eight bytes are stored, the number first;
-// the next piece overwrites the rest. Returns the end of the number.
-static inline char *put_digits(char *dst, std::uint64_t digits, int width)
+// A number ready to be stored: its characters, in a word that stores them
+// in order, and how many there are; or, for a value of nine or more
+// digits or below zero, len 0 and the value, which put_decimal() writes.
+struct number_text {
+    std::uint64_t chars;
+    int len;
+    long long value;
+};
+
+// The characters of a digit word, with zeros in front to at least `width`
+// (1 to 8) digits.
+static inline number_text digit_text(std::uint64_t digits, int width)
 {
     // The lowest bit set makes a zero count as one digit (the width makes
     // it at least one anyway) and spares the count a test for zero.
@@ -224,17 +232,28 @@ static inline char *put_digits(char *dst, std::uint64_t digits, int width)
     if (len < width)
         len = width;
     const std::uint64_t c = digits | zero_chars;
-    std::uint64_t text;
     if constexpr (std::endian::native == std::endian::little) {
         // The first character goes in the lowest byte: reverse the bytes.
         std::uint64_t r = (c & 0x00ff00ff00ff00ffu) << 8 | (c >> 8 & 0x00ff00ff00ff00ffu);
         r = (r & 0x0000ffff0000ffffu) << 16 | (r >> 16 & 0x0000ffff0000ffffu);
-        text = (r << 32 | r >> 32) >> (8 * (8 - len));
+        return {(r << 32 | r >> 32) >> (8 * (8 - len)), len, 0};
     } else {
-        text = c << (8 * (8 - len));
+        return {c << (8 * (8 - len)), len, 0};
     }
-    std::memcpy(dst, &text, 8);
-    return dst + len;
+}
+
+// Store the characters of a number at dst. All eight bytes are stored, the
+// number first; the next piece overwrites the rest. Returns the end of the
+// number.
+static inline char *put_chars(char *dst, const number_text &t)
+{
+    std::memcpy(dst, &t.chars, 8);
+    return dst + t.len;
+}
+
+static inline char *put_digits(char *dst, std::uint64_t digits, int width)
+{
+    return put_chars(dst, digit_text(digits, width));
 }
 
 // v in decimal at dst, with zeros in front to at least `width` (1 to 8)
@@ -280,12 +299,25 @@ static inline decimal_memo memo_step(decimal_memo m, long long step)
     return {m.value + step, add_digits(m.digits, digit_word(static_cast<std::uint32_t>(step)))};
 }
 
-// The number of `m` at dst, as put_decimal() writes it.
-static inline char *put_memo(char *dst, decimal_memo m, int width)
+// The number of `m`, ready to be stored with zeros in front to `width`
+// (1 to 8) digits: worked out once, it can be stored as often as needed (a
+// row's baseline goes into each of its elements).
+static inline number_text render(const decimal_memo &m, int width)
 {
-    if (m.value >= 0 && m.value < e8)
-        return put_digits(dst, m.digits, width);
-    return put_decimal(dst, m.value, width);
+    if (m.value < 0 || m.value >= e8)
+        return {0, 0, m.value};
+    number_text t = digit_text(m.digits, width);
+    t.value = m.value;
+    return t;
+}
+
+// A number at dst, as put_decimal() writes it: `width` must be the one it
+// was rendered with.
+static inline char *put_number(char *dst, const number_text &t, int width)
+{
+    if (t.len == 0)
+        return put_decimal(dst, t.value, width);
+    return put_chars(dst, t);
 }
 
 // Room for the id prefix, "text" or "tag": the writers always read this
@@ -299,8 +331,7 @@ static_assert(sizeof "text" - 1 <= id_prefix_room && sizeof "tag" >= id_prefix_r
 // the number: the caller's reserve() leaves room, and the next piece
 // overwrites the excess.
 template <const char *T, int K>
-static char *fill_piece(char *dst, const char *s, std::size_t slen,
-                        const decimal_memo *numbers)
+static char *fill_piece(char *dst, const char *s, std::size_t slen, const number_text *numbers)
 {
     constexpr template_plan p = plan(T);
     constexpr piece pc = p.pieces[K];
@@ -319,17 +350,16 @@ static char *fill_piece(char *dst, const char *s, std::size_t slen,
                 n += plan(T).pieces[k].after == hole::dec || plan(T).pieces[k].after == hole::dec4;
             return n;
         }();
-        dst = put_memo(dst, numbers[which], pc.after == hole::dec4 ? 4 : 1);
+        dst = put_number(dst, numbers[which], pc.after == hole::dec4 ? 4 : 1);
     }
     return dst;
 }
 
 // Fill template T at `dst`: `s` (of length `slen`) for "%s", and the
-// numbers for "%d" and "%04d" in order, "%04d" padded with zeros to four
-// digits. Returns the end.
+// numbers for "%d" and "%04d" in order, rendered with the padding of their
+// placeholder ("%04d": four digits). Returns the end.
 template <const char *T>
-static char *fill(char *dst, const char *s, std::size_t slen,
-                  const decimal_memo *numbers)
+static char *fill(char *dst, const char *s, std::size_t slen, const number_text *numbers)
 {
     [&]<int... K>(std::integer_sequence<int, K...>) {
         ((dst = fill_piece<T, K>(dst, s, slen, numbers)), ...);
@@ -418,7 +448,7 @@ void write_bytes(receipt_out *out, const char *bytes, std::size_t n)
 template <const char *T>
 static void write_with_number(receipt_out *out, long long v)
 {
-    const decimal_memo numbers[] = {memo_of(v)};
+    const number_text numbers[] = {render(memo_of(v), 1)};
     commit(out, fill<T>(reserve(out, max_piece), nullptr, 0, numbers));
 }
 
@@ -451,16 +481,28 @@ static inline char *put_text(char *dst, const char *src, std::size_t n)
 // The start template of each column, in column order.
 inline constexpr const char *column_start[column_count] = {text1_l, text1_c, text1_r};
 
+// The element number is written with "%04d", the baseline with "%d".
+constexpr int id_width = 4;
+constexpr int y_width = 1;
+static_assert([] {
+    for (const char *t : column_start) {
+        const template_plan p = plan(t);
+        if (p.pieces[1].after != hole::dec4 || p.pieces[2].after != hole::dec)
+            return false;
+    }
+    return true;
+}());
+
 // One text element at `p` in column C: the column's start template with
 // its id and baseline, the field text unchanged (it may hold character
 // references), then text2. The column is a template argument, so the
 // element is filled without asking which column it is in.
 template <column C>
 static inline char *put_element(char *p, const char *text, std::size_t n,
-                                decimal_memo id, decimal_memo y)
+                                number_text id, number_text y)
 {
     const bool tag = is_field_name(text, n);
-    const decimal_memo numbers[] = {id, y};
+    const number_text numbers[] = {id, y};
     p = fill<column_start[static_cast<int>(C)]>(p, tag ? "tag" : "text", tag ? 3 : 4, numbers);
     p = put_text(p, text, n);
     std::memcpy(p, text2, std::size(text2) - 1);
@@ -471,8 +513,8 @@ void write_text(receipt_out *out, column col, const char *text, std::size_t n,
                 long long element_number, long long baseline)
 {
     char *p = reserve(out, max_piece);
-    const decimal_memo id = memo_of(element_number);
-    const decimal_memo y = memo_of(baseline);
+    const number_text id = render(memo_of(element_number), id_width);
+    const number_text y = render(memo_of(baseline), y_width);
     switch (col) {
     case column::left:
         p = put_element<column::left>(p, text, n, id, y);
@@ -500,16 +542,17 @@ void write_row(receipt_out *out, const char *const field[column_count],
     constexpr int l = static_cast<int>(column::left);
     constexpr int c = static_cast<int>(column::centre);
     constexpr int r = static_cast<int>(column::right);
+    const number_text y_text = render(y, y_width);   // the same in every element
     if (field_len[l] != 0) {
-        p = put_element<column::left>(p, field[l], field_len[l], id, y);
+        p = put_element<column::left>(p, field[l], field_len[l], render(id, id_width), y_text);
         id = memo_step(id, 1);
     }
     if (field_len[c] != 0) {
-        p = put_element<column::centre>(p, field[c], field_len[c], id, y);
+        p = put_element<column::centre>(p, field[c], field_len[c], render(id, id_width), y_text);
         id = memo_step(id, 1);
     }
     if (field_len[r] != 0) {
-        p = put_element<column::right>(p, field[r], field_len[r], id, y);
+        p = put_element<column::right>(p, field[r], field_len[r], render(id, id_width), y_text);
         id = memo_step(id, 1);
     }
     commit(out, p);
