@@ -62,6 +62,17 @@ static int available(layout_file *lf)
     return refill(lf);
 }
 
+// Whether the read-ahead holds a NUL byte. NUL bytes are rare: one look at
+// the whole read-ahead, once per refill, saves looking for them row by row.
+static bool read_ahead_has_nul(layout_file *lf)
+{
+    if (!lf->nul_known) {
+        lf->has_nul = std::memchr(lf->chunk, '\0', static_cast<std::size_t>(lf->len)) != nullptr;
+        lf->nul_known = true;
+    }
+    return lf->has_nul;
+}
+
 // How many of the `avail` bytes at `from` the read in progress takes when
 // it has room for `room` more: through the first line feed, or as many as
 // fit. *ends_line tells whether a line feed ended the piece.
@@ -129,13 +140,7 @@ int layout_read(layout_file *lf, char line[line_buffer_size], std::size_t *text_
         const char *from = lf->chunk + lf->pos;
         bool ends_line;
         const int take = copy_piece(line + stored, from, avail, line_max - stored, &ends_line);
-        if (text_len != nullptr && !lf->nul_known) {
-            // NUL bytes are rare: one look at the whole read-ahead saves
-            // looking for them row by row.
-            lf->has_nul = std::memchr(lf->chunk, '\0', static_cast<std::size_t>(lf->len)) != nullptr;
-            lf->nul_known = true;
-        }
-        if (text_len != nullptr && text < 0 && lf->has_nul) {
+        if (text_len != nullptr && text < 0 && read_ahead_has_nul(lf)) {
             const void *nul = std::memchr(from, '\0', static_cast<std::size_t>(take));
             if (nul != nullptr)
                 text = stored + static_cast<int>(static_cast<const char *>(nul) - from);
@@ -482,11 +487,7 @@ static int row_in_place(layout_file *lf, const char *field[column_count],
     const int avail = lf->len - lf->pos;
     if (avail <= 0)
         return -1;
-    if (!lf->nul_known) {
-        lf->has_nul = std::memchr(lf->chunk, '\0', static_cast<std::size_t>(lf->len)) != nullptr;
-        lf->nul_known = true;
-    }
-    if (lf->has_nul)
+    if (read_ahead_has_nul(lf))
         return -1;
     const char *const s = lf->chunk + lf->pos;
     const std::size_t limit = static_cast<std::size_t>(avail < line_max ? avail : line_max);
