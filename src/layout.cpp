@@ -532,6 +532,8 @@ static int row_in_place(layout_file *lf, const char *field[column_count],
     return static_cast<int>(end - line_from);
 }
 
+// The writing pass's next row: taken in place when it can be, otherwise
+// read into `line`, trimmed and split there.
 int layout_next_row(layout_file *lf, char line[line_buffer_size],
                     const char *field[column_count], std::size_t field_len[column_count])
 {
