@@ -491,7 +491,7 @@ static_assert([] {
             return false;
     }
     return true;
-}());
+}(), "a text element's start holds its element number (%04d), then its baseline (%d)");
 
 // One text element at `p` in column C: the column's start template with
 // its id and baseline, the field text unchanged (it may hold character
