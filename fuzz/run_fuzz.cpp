@@ -25,7 +25,10 @@ int gen_xml_main(int argc, char **argv);
 
 namespace {
 
-[[noreturn]] void fail() { __builtin_trap(); }
+[[noreturn]] void fail()
+{
+    __builtin_trap();
+}
 
 const char *const file_names[] = {"/r.svg", "/l.txt", "/logo.bmp"};
 
@@ -34,7 +37,8 @@ const std::string &scratch()
 {
     static const std::string dir = [] {
         const char *tmp = std::getenv("TMPDIR");
-        std::string templ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/run_fuzz.XXXXXX";
+        std::string templ =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/run_fuzz.XXXXXX";
         if (mkdtemp(templ.data()) == nullptr)
             fail();
         return templ;
@@ -83,7 +87,7 @@ long long number_after(const std::string &s, const char *key, bool from_end)
     return std::strtoll(s.c_str() + at + std::strlen(key), nullptr, 10);
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

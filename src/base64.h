@@ -46,8 +46,7 @@
 
 // The encoding alphabet, indexed by 6-bit value. cb64[64] is the NUL of the
 // literal, not part of the alphabet.
-inline constexpr char cb64[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+inline constexpr char cb64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // The decoding table: one entry per character code from 43 ('+') to 122
 // ('z'), so the entry for code c is cd64[c - 43]. For a character of the
@@ -73,4 +72,4 @@ int base64_encode(const unsigned char *in, int in_len, char *out, int out_size);
 // character outside the alphabet. See the contract above.
 int base64_decode(const char *in, int in_len, unsigned char *out, int out_size);
 
-#endif  // GEN_XML_BASE64_H
+#endif   // GEN_XML_BASE64_H

@@ -30,9 +30,9 @@ constexpr char msg_encode[] = "Image encode error\n";
 enum exit_status {
     status_ok = 0,
     status_usage = 1,
-    status_file = 3,      // cannot open an input, receipt exists or cannot be created
-    status_io = 4,        // read or write error once the receipt exists
-    status_encode = 5,    // the logo could not be encoded
+    status_file = 3,     // cannot open an input, receipt exists or cannot be created
+    status_io = 4,       // read or write error once the receipt exists
+    status_encode = 5,   // the logo could not be encoded
 };
 
 /* ---------------------------------------------------------------- helpers */
@@ -49,8 +49,7 @@ using file_ptr = std::unique_ptr<std::FILE, void (*)(std::FILE *)>;
 // The one way a run fails: a line on standard error and the exit status.
 // When the receipt exists, what was written so far is flushed to it first,
 // so that it stays on disk as written up to the failure.
-static int fail(int status, const char *format, const char *path,
-                receipt_out *out = nullptr)
+static int fail(int status, const char *format, const char *path, receipt_out *out = nullptr)
 {
     if (out != nullptr)
         receipt_flush(out);

@@ -247,7 +247,8 @@ long long layout_count(layout_file *lf, void (*warn)(long long read_number))
             const char *const stop = end - from > count_block ? from + count_block : end;
             while (from < stop) {
                 bool ends_line;
-                const int take = take_piece(from, static_cast<int>(stop - from), line_max - stored, &ends_line);
+                const int take =
+                    take_piece(from, static_cast<int>(stop - from), line_max - stored, &ends_line);
                 stored += take;
                 from += take;
                 if (ends_line || stored == line_max) {
@@ -534,8 +535,8 @@ static int row_in_place(layout_file *lf, const char *field[column_count],
 
 // The writing pass's next row: taken in place when it can be, otherwise
 // read into `line`, trimmed and split there.
-int layout_next_row(layout_file *lf, char line[line_buffer_size],
-                    const char *field[column_count], std::size_t field_len[column_count])
+int layout_next_row(layout_file *lf, char line[line_buffer_size], const char *field[column_count],
+                    std::size_t field_len[column_count])
 {
     const int in_place = row_in_place(lf, field, field_len);
     if (in_place >= 0)

@@ -85,7 +85,7 @@ void str_strip(char *s);
 std::size_t strip_line(char *s, std::size_t n);
 void split_fields(char *line, std::size_t len, char *field[column_count],
                   std::size_t field_len[column_count]);
-int layout_next_row(layout_file *lf, char line[line_buffer_size],
-                    const char *field[column_count], std::size_t field_len[column_count]);
+int layout_next_row(layout_file *lf, char line[line_buffer_size], const char *field[column_count],
+                    std::size_t field_len[column_count]);
 
 #endif

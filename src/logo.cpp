@@ -8,8 +8,8 @@
 
 // Encode one chunk into `text` and append it as a data line, after a line
 // feed when a line came before it.
-static bool put_chunk(const unsigned char *chunk, int size, bool line_before,
-                      receipt_out *out, char *text, int capacity)
+static bool put_chunk(const unsigned char *chunk, int size, bool line_before, receipt_out *out,
+                      char *text, int capacity)
 {
     if (line_before)
         write_bytes(out, "\n", 1);
@@ -45,7 +45,8 @@ logo_result write_logo(std::FILE *logo, receipt_out *out, char *text, int capaci
         }
         if (got < sizeof block) {
             // The end of the file: what is left is the last chunk.
-            if (!put_chunk(block + at, static_cast<int>(got - at), line_before, out, text, capacity))
+            if (!put_chunk(block + at, static_cast<int>(got - at), line_before, out, text,
+                           capacity))
                 return logo_result::encode_error;
             break;
         }

@@ -42,7 +42,8 @@ constexpr unsigned name_key_count = 64;
 constexpr unsigned name_key(const char *s, std::size_t n)
 {
     return (static_cast<unsigned>(n) + static_cast<unsigned char>(s[n - 1]) +
-            2u * static_cast<unsigned char>(s[n - key_back])) % name_key_count;
+            2u * static_cast<unsigned char>(s[n - key_back])) %
+           name_key_count;
 }
 
 // Reached only when two names share a key, which makes the table below
@@ -200,7 +201,7 @@ static inline std::uint64_t digit_word(std::uint32_t v)
     std::uint64_t x = v % 10000 | std::uint64_t{v / 10000} << 32;
     std::uint64_t q = (x * 10486 >> 20) & 0x0000007f0000007fu;   // lanes / 100
     x = (x - q * 100) | q << 16;
-    q = (x * 103 >> 10) & 0x000f000f000f000fu;                   // lanes / 10
+    q = (x * 103 >> 10) & 0x000f000f000f000fu;   // lanes / 10
     return (x - q * 10) | q << 8;
 }
 
@@ -271,8 +272,8 @@ static char *put_decimal(char *dst, long long v, int width)
     // unsigned so that even the most negative value has one.
     char rev[24];
     int n = 0;
-    unsigned long long u = v < 0 ? 0ULL - static_cast<unsigned long long>(v)
-                                 : static_cast<unsigned long long>(v);
+    unsigned long long u =
+        v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
     do {
         rev[n++] = static_cast<char>('0' + u % 10);
         u /= 10;
@@ -361,9 +362,11 @@ static char *fill_piece(char *dst, const char *s, std::size_t slen, const number
 template <const char *T>
 static char *fill(char *dst, const char *s, std::size_t slen, const number_text *numbers)
 {
-    [&]<int... K>(std::integer_sequence<int, K...>) {
+    [&]<int... K>(std::integer_sequence<int, K...>)
+    {
         ((dst = fill_piece<T, K>(dst, s, slen, numbers)), ...);
-    }(std::make_integer_sequence<int, plan(T).count>{});
+    }
+    (std::make_integer_sequence<int, plan(T).count>{});
     return dst;
 }
 
@@ -390,8 +393,7 @@ void receipt_attach(receipt_out *out, std::FILE *stream)
 // as failed; from then on output is only dropped.
 int receipt_flush(receipt_out *out)
 {
-    if (out->len > 0 && !out->failed &&
-        std::fwrite(out->buf, 1, out->len, out->stream) != out->len)
+    if (out->len > 0 && !out->failed && std::fwrite(out->buf, 1, out->len, out->stream) != out->len)
         out->failed = true;
     out->len = 0;
     return out->failed ? -1 : 0;
@@ -484,22 +486,24 @@ inline constexpr const char *column_start[column_count] = {text1_l, text1_c, tex
 // The element number is written with "%04d", the baseline with "%d".
 constexpr int id_width = 4;
 constexpr int y_width = 1;
-static_assert([] {
-    for (const char *t : column_start) {
-        const template_plan p = plan(t);
-        if (p.pieces[1].after != hole::dec4 || p.pieces[2].after != hole::dec)
-            return false;
-    }
-    return true;
-}(), "a text element's start holds its element number (%04d), then its baseline (%d)");
+static_assert(
+    [] {
+        for (const char *t : column_start) {
+            const template_plan p = plan(t);
+            if (p.pieces[1].after != hole::dec4 || p.pieces[2].after != hole::dec)
+                return false;
+        }
+        return true;
+    }(),
+    "a text element's start holds its element number (%04d), then its baseline (%d)");
 
 // One text element at `p` in column C: the column's start template with
 // its id and baseline, the field text unchanged (it may hold character
 // references), then text2. The column is a template argument, so the
 // element is filled without asking which column it is in.
 template <column C>
-static inline char *put_element(char *p, const char *text, std::size_t n,
-                                number_text id, number_text y)
+static inline char *put_element(char *p, const char *text, std::size_t n, number_text id,
+                                number_text y)
 {
     const bool tag = is_field_name(text, n);
     const number_text numbers[] = {id, y};

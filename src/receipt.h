@@ -38,29 +38,25 @@
 
 // Prologue: XML declaration and the svg start tag, in three pieces so that
 // the height (known after the counting pass) goes in between.
-inline constexpr char header1[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "\n"
-    "<svg\n"
-    "   xmlns:svg=\"http://www.w3.org/2000/svg\"\n"
-    "   xmlns=\"http://www.w3.org/2000/svg\"\n"
-    "   xmlns:xlink=\"http://www.w3.org/1999/xlink\"\n"
-    "   version=\"1.1\"\n"
-    "   width=\"576\"\n";
+inline constexpr char header1[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                  "\n"
+                                  "<svg\n"
+                                  "   xmlns:svg=\"http://www.w3.org/2000/svg\"\n"
+                                  "   xmlns=\"http://www.w3.org/2000/svg\"\n"
+                                  "   xmlns:xlink=\"http://www.w3.org/1999/xlink\"\n"
+                                  "   version=\"1.1\"\n"
+                                  "   width=\"576\"\n";
 inline constexpr char header2[] = "   height=\"%d\"\n";
-inline constexpr char header3[] =
-    "   id=\"svg1\"\n"
-    "   font-family=\"Arial Unicode\">\n"
-    "\n";
+inline constexpr char header3[] = "   id=\"svg1\"\n"
+                                  "   font-family=\"Arial Unicode\">\n"
+                                  "\n";
 
 // The logo's image element; the Base64 data lines stand between the two.
-inline constexpr char image1[] =
-    "\t<image\n"
-    "\t\txlink:href=\"data:image/bmp;base64,";
-inline constexpr char image2[] =
-    "\"\n"
-    "\t\tx=\"6\" y=\"0\" width=\"560\" height=\"220\" />\n"
-    "\n";
+inline constexpr char image1[] = "\t<image\n"
+                                 "\t\txlink:href=\"data:image/bmp;base64,";
+inline constexpr char image2[] = "\"\n"
+                                 "\t\tx=\"6\" y=\"0\" width=\"560\" height=\"220\" />\n"
+                                 "\n";
 
 // One text element per field: the column's start, the field text, text2.
 inline constexpr char text1_l[] =
@@ -84,23 +80,12 @@ inline constexpr char footer[] =
 // Layout text that is exactly one of these is a field the printing system
 // fills in later; its element id starts with "tag" instead of "text".
 inline constexpr const char *field_names[] = {
-    "charge_time_stamp",
-    "charge_time_dmyy_hms",
-    "charge_time_yymd_hms",
-    "charge_time_dmyy",
-    "charge_time_yymd",
-    "charge_time_hms",
-    "charge_value_sign",
-    "charge_value",
-    "charge_sign",
-    "logged_user_name_login",
-    "logged_user_name",
-    "logged_user_login",
-    "logged_user_oldcredit",
-    "cfg_hostname",
-    "logged_user_currentcredit",
-    "servercfg_receipt_text",
-    "receipt_id",
+    "charge_time_stamp",      "charge_time_dmyy_hms", "charge_time_yymd_hms",
+    "charge_time_dmyy",       "charge_time_yymd",     "charge_time_hms",
+    "charge_value_sign",      "charge_value",         "charge_sign",
+    "logged_user_name_login", "logged_user_name",     "logged_user_login",
+    "logged_user_oldcredit",  "cfg_hostname",         "logged_user_currentcredit",
+    "servercfg_receipt_text", "receipt_id",
 };
 
 int is_tag(const char *s);

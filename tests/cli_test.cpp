@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "base64.h"
@@ -54,8 +54,8 @@ TEST(Arguments, FewerThanTwoPrintUsageOnStandardOutput)
 
 TEST(Arguments, FourOrMoreGiveATextReceiptAndNeverOpenTheExtraPaths)
 {
-    const std::string expected = expect_prologue(120) + expect_text('l', "text", 1, 30, "hello") +
-                                 "\n" + expect_footer(120);
+    const std::string expected =
+        expect_prologue(120) + expect_text('l', "text", 1, 30, "hello") + "\n" + expect_footer(120);
     const std::vector<std::vector<std::string>> cases = {
         {"r.svg", "l.txt", "missing.bmp", "missing2"},
         {"r.svg", "l.txt", "dir", "missing2", "missing3"},
@@ -87,30 +87,55 @@ TEST(Checks, EachRefusalPrintsOneMessageAndCreatesNothing)
 {
     auto layout = [](const scratch_dir &d) { write_file(d / "l.txt", "hello\n"); };
     const std::vector<check_case> cases = {
-        {"missing layout", [](const scratch_dir &) {}, {"r.svg", "missing.txt"},
-         "Could not open file: missing.txt\n", "r.svg", false},
+        {"missing layout",
+         [](const scratch_dir &) {},
+         {"r.svg", "missing.txt"},
+         "Could not open file: missing.txt\n",
+         "r.svg",
+         false},
         {"missing layout, existing receipt",
          [](const scratch_dir &d) { write_file(d / "r.svg", "keep me\n"); },
-         {"r.svg", "missing.txt"}, "Could not open file: missing.txt\n", nullptr, false},
-        {"layout is a directory", [](const scratch_dir &d) { mkdir((d / "sub").c_str(), 0755); },
-         {"r.svg", "sub"}, "Could not open file: sub\n", "r.svg", false},
-        {"layout is a pipe", [](const scratch_dir &) {}, {"r.svg", "/dev/stdin"},
-         "Could not open file: /dev/stdin\n", "r.svg", true},
+         {"r.svg", "missing.txt"},
+         "Could not open file: missing.txt\n",
+         nullptr,
+         false},
+        {"layout is a directory",
+         [](const scratch_dir &d) { mkdir((d / "sub").c_str(), 0755); },
+         {"r.svg", "sub"},
+         "Could not open file: sub\n",
+         "r.svg",
+         false},
+        {"layout is a pipe",
+         [](const scratch_dir &) {},
+         {"r.svg", "/dev/stdin"},
+         "Could not open file: /dev/stdin\n",
+         "r.svg",
+         true},
         {"existing receipt",
          [](const scratch_dir &d) {
              write_file(d / "l.txt", "hello\n");
              write_file(d / "r.svg", "keep me\n");
          },
-         {"r.svg", "l.txt"}, "File already exist: r.svg\n", nullptr, false},
+         {"r.svg", "l.txt"},
+         "File already exist: r.svg\n",
+         nullptr,
+         false},
         {"receipt is a dangling symbolic link",
          [](const scratch_dir &d) {
              write_file(d / "l.txt", "hello\n");
              if (symlink("target.svg", (d / "r.svg").c_str()) != 0)
                  FAIL() << "symlink";
          },
-         {"r.svg", "l.txt"}, "File already exist: r.svg\n", "target.svg", false},
-        {"receipt in a missing directory", layout, {"no/such/r.svg", "l.txt"},
-         "Could not create file: no/such/r.svg\n", "no", false},
+         {"r.svg", "l.txt"},
+         "File already exist: r.svg\n",
+         "target.svg",
+         false},
+        {"receipt in a missing directory",
+         layout,
+         {"no/such/r.svg", "l.txt"},
+         "Could not create file: no/such/r.svg\n",
+         "no",
+         false},
     };
     for (const check_case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -176,8 +201,9 @@ TEST(Layout, RowsColumnsAndIds)
          L(1, 30, "&amp; <b>") + C(2, 30, "&#169;")},
         {"field names get tag ids, near misses do not",
          "logged_user_name\tCharge_value\treceipt_id \nTotal charge_value\t\tcharge_value", 2,
-         L(1, 30, "logged_user_name", "tag") + C(2, 30, "Charge_value") + R(3, 30, "receipt_id", "tag") +
-             L(4, 60, "Total charge_value") + R(5, 60, "charge_value", "tag")},
+         L(1, 30, "logged_user_name", "tag") + C(2, 30, "Charge_value") +
+             R(3, 30, "receipt_id", "tag") + L(4, 60, "Total charge_value") +
+             R(5, 60, "charge_value", "tag")},
         {"ids run on across rows and blank rows", "a\tb\tc\n\nd\n", 4,
          L(1, 30, "a") + C(2, 30, "b") + R(3, 30, "c") + "\n" + L(4, 90, "d") + "\n"},
     };
@@ -203,7 +229,8 @@ TEST(Layout, LongLinesBecomeSeveralRowsWithNumberedWarnings)
                             "Warn line 1 too long!\nWarn line 2 too long!\n");
         EXPECT_EQ(lr.receipt, expect_prologue(180) + expect_text('l', "text", 1, 30, x999) +
                                   expect_text('l', "text", 2, 60, x999) +
-                                  expect_text('l', "text", 3, 90, "xx") + "\n" + expect_footer(180));
+                                  expect_text('l', "text", 3, 90, "xx") + "\n" +
+                                  expect_footer(180));
     }
     {
         SCOPED_TRACE("998 characters and a line feed: warned when counting only");
@@ -212,7 +239,8 @@ TEST(Layout, LongLinesBecomeSeveralRowsWithNumberedWarnings)
         EXPECT_EQ(lr.r.status, 0);
         EXPECT_EQ(lr.r.err, "Warn line 2 too long!\n");
         EXPECT_EQ(lr.receipt, expect_prologue(150) + expect_text('l', "text", 1, 30, "a") +
-                                  expect_text('l', "text", 2, 60, x998) + "\n" + expect_footer(150));
+                                  expect_text('l', "text", 2, 60, x998) + "\n" +
+                                  expect_footer(150));
     }
     {
         SCOPED_TRACE("999 bytes that trimming shortens: warned when counting only");
@@ -220,7 +248,8 @@ TEST(Layout, LongLinesBecomeSeveralRowsWithNumberedWarnings)
         layout_run lr = run_layout(padded + "z");
         EXPECT_EQ(lr.r.status, 0);
         EXPECT_EQ(lr.r.err, "Warn line 1 too long!\n");
-        EXPECT_EQ(lr.receipt, expect_prologue(120) + expect_text('l', "text", 1, 30, std::string(996, 'y')) +
+        EXPECT_EQ(lr.receipt, expect_prologue(120) +
+                                  expect_text('l', "text", 1, 30, std::string(996, 'y')) +
                                   expect_text('l', "text", 2, 60, "z") + expect_footer(120));
     }
     {
@@ -290,7 +319,8 @@ TEST(Logo, DataLinesForTheTellingSizes)
         EXPECT_EQ(lr.r.out, "");
         EXPECT_EQ(lr.r.err, "");
         EXPECT_EQ(lr.receipt, expect_prologue(370) + expect_logo(c.data) +
-                                  expect_text('l', "text", 1, 250, "hello") + "\n" + expect_footer(340));
+                                  expect_text('l', "text", 1, 250, "hello") + "\n" +
+                                  expect_footer(340));
     }
 }
 
@@ -349,7 +379,8 @@ TEST(Logo, LargeLogoDecodesToItsBytesAndMatchesBase64Wrapped)
         // a line feed, which the receipt has only for a multiple of 54 bytes.
         scratch_dir d;
         write_file(d / "logo.bin", logo);
-        const std::string cmd = "base64 -w 72 '" + (d / "logo.bin") + "' > '" + (d / "logo.b64") + "'";
+        const std::string cmd =
+            "base64 -w 72 '" + (d / "logo.bin") + "' > '" + (d / "logo.b64") + "'";
         if (std::system(cmd.c_str()) != 0)
             GTEST_SKIP() << "coreutils base64 is not available";
         std::string wrapped = read_file(d / "logo.b64");
@@ -368,13 +399,23 @@ TEST(Logo, OpenedAfterTheLayoutAndBeforeTheReceiptIsProbed)
         std::string err;
     };
     const std::vector<order_case> cases = {
-        {"missing logo", {"r.svg", "l.txt", "missing.bmp"}, false, "Could not open file: missing.bmp\n"},
-        {"missing logo, existing receipt", {"r.svg", "l.txt", "missing.bmp"}, true,
+        {"missing logo",
+         {"r.svg", "l.txt", "missing.bmp"},
+         false,
+         "Could not open file: missing.bmp\n"},
+        {"missing logo, existing receipt",
+         {"r.svg", "l.txt", "missing.bmp"},
+         true,
          "Could not open file: missing.bmp\n"},
         {"logo is a directory", {"r.svg", "l.txt", "sub"}, false, "Could not open file: sub\n"},
-        {"missing layout and logo", {"r.svg", "missing.txt", "missing.bmp"}, false,
+        {"missing layout and logo",
+         {"r.svg", "missing.txt", "missing.bmp"},
+         false,
          "Could not open file: missing.txt\n"},
-        {"existing receipt, good logo", {"r.svg", "l.txt", "logo.bmp"}, true, "File already exist: r.svg\n"},
+        {"existing receipt, good logo",
+         {"r.svg", "l.txt", "logo.bmp"},
+         true,
+         "File already exist: r.svg\n"},
     };
     for (const order_case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -456,4 +497,4 @@ TEST(WriteFailure, AnyShortWriteEndsWithStatusFour)
     }
 }
 
-}  // namespace
+}   // namespace

@@ -102,7 +102,8 @@ struct example_case {
     bool with_logo;
     std::string name() const
     {
-        return std::filesystem::path(layout).filename().string() + (with_logo ? " with logo" : " without logo");
+        return std::filesystem::path(layout).filename().string() +
+               (with_logo ? " with logo" : " without logo");
     }
 };
 
@@ -217,10 +218,18 @@ std::string decode_png(const png_image &png, std::vector<rgb> &pixels)
             const int c = i >= bpp && up != nullptr ? up[i - bpp] : 0;
             int predicted;
             switch (filter) {
-            case 0: predicted = 0; break;
-            case 1: predicted = a; break;
-            case 2: predicted = b; break;
-            case 3: predicted = (a + b) / 2; break;
+            case 0:
+                predicted = 0;
+                break;
+            case 1:
+                predicted = a;
+                break;
+            case 2:
+                predicted = b;
+                break;
+            case 3:
+                predicted = (a + b) / 2;
+                break;
             case 4: {
                 const int p = a + b - c;
                 const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
@@ -250,7 +259,10 @@ struct bmp_image {
     int width = 0;
     int height = 0;
     std::vector<int> rgb;   // three values a pixel
-    int at(int x, int y, int channel) const { return rgb[(static_cast<std::size_t>(y) * width + x) * 3 + channel]; }
+    int at(int x, int y, int channel) const
+    {
+        return rgb[(static_cast<std::size_t>(y) * width + x) * 3 + channel];
+    }
 };
 
 std::uint32_t little_endian_32(const std::string &s, std::size_t at)
@@ -268,7 +280,8 @@ std::string parse_bmp(const std::string &file, bmp_image &bmp)
     const std::uint32_t offset = little_endian_32(file, 10);
     const auto width = static_cast<std::int32_t>(little_endian_32(file, 18));
     const auto height = static_cast<std::int32_t>(little_endian_32(file, 22));
-    const int bits = static_cast<unsigned char>(file[28]) | static_cast<unsigned char>(file[29]) << 8;
+    const int bits = static_cast<unsigned char>(file[28]) | static_cast<unsigned char>(file[29])
+                                                                << 8;
     if (bits != 24 || little_endian_32(file, 30) != 0 || width <= 0 || height <= 0)
         return "not a bottom-up, uncompressed 24-bit BMP";
     const std::size_t row_size = (3 * static_cast<std::size_t>(width) + 3) / 4 * 4;
@@ -282,7 +295,8 @@ std::string parse_bmp(const std::string &file, bmp_image &bmp)
         for (int x = 0; x < width; ++x)
             for (int ch = 0; ch < 3; ++ch)   // stored as blue, green, red
                 bmp.rgb[(static_cast<std::size_t>(y) * width + x) * 3 + ch] =
-                    static_cast<unsigned char>(file[row + 3 * static_cast<std::size_t>(x) + 2 - ch]);
+                    static_cast<unsigned char>(
+                        file[row + 3 * static_cast<std::size_t>(x) + 2 - ch]);
     }
     return "";
 }
@@ -331,7 +345,8 @@ TEST(ConsumerXmllint, ParsesEveryExampleReceiptAsAnSvgDocument)
 // Render `receipt` on a white background into `png_path`.
 void render(const std::string &receipt, const std::string &png_path)
 {
-    command_result r = run_command("rsvg-convert -b white -o " + quote(png_path) + " " + quote(receipt));
+    command_result r =
+        run_command("rsvg-convert -b white -o " + quote(png_path) + " " + quote(receipt));
     ASSERT_EQ(r.status, 0) << r.output;
 }
 
@@ -408,16 +423,19 @@ TEST(ConsumerRsvgConvert, DrawsTheExampleLogoInItsBoxAsTheBitmapShowsIt)
                         uniform = uniform && logo.at(x + dx, y + dy, ch) == logo.at(x, y, ch);
             if (!uniform)
                 continue;
-            const rgb p = pixel(static_cast<int>(left + (x + 0.5) * scale), static_cast<int>(top + (y + 0.5) * scale));
+            const rgb p = pixel(static_cast<int>(left + (x + 0.5) * scale),
+                                static_cast<int>(top + (y + 0.5) * scale));
             const int got[3] = {p.r, p.g, p.b};
             ++compared;
             for (int ch = 0; ch < 3; ++ch) {
                 if (std::abs(got[ch] - logo.at(x, y, ch)) > 4) {
                     if (wrong++ == 0)
-                        first_wrong = "bitmap pixel " + std::to_string(x) + "," + std::to_string(y) + " is " +
-                                      std::to_string(logo.at(x, y, 0)) + "/" + std::to_string(logo.at(x, y, 1)) +
-                                      "/" + std::to_string(logo.at(x, y, 2)) + ", drawn " + std::to_string(p.r) +
-                                      "/" + std::to_string(p.g) + "/" + std::to_string(p.b);
+                        first_wrong =
+                            "bitmap pixel " + std::to_string(x) + "," + std::to_string(y) + " is " +
+                            std::to_string(logo.at(x, y, 0)) + "/" +
+                            std::to_string(logo.at(x, y, 1)) + "/" +
+                            std::to_string(logo.at(x, y, 2)) + ", drawn " + std::to_string(p.r) +
+                            "/" + std::to_string(p.g) + "/" + std::to_string(p.b);
                     break;
                 }
             }
@@ -428,4 +446,4 @@ TEST(ConsumerRsvgConvert, DrawsTheExampleLogoInItsBoxAsTheBitmapShowsIt)
 #endif
 }
 
-}  // namespace
+}   // namespace

@@ -20,22 +20,25 @@ inline std::string expect_prologue(long long height)
            "   xmlns:xlink=\"http://www.w3.org/1999/xlink\"\n"
            "   version=\"1.1\"\n"
            "   width=\"576\"\n"
-           "   height=\"" + std::to_string(height) + "\"\n"
+           "   height=\"" +
+           std::to_string(height) +
+           "\"\n"
            "   id=\"svg1\"\n"
            "   font-family=\"Arial Unicode\">\n"
            "\n";
 }
 
 // One text element line: column 'l', 'c' or 'r'; "tag" or "text" ids.
-inline std::string expect_text(char col, const char *prefix, long long number,
-                               long long y, const std::string &text)
+inline std::string expect_text(char col, const char *prefix, long long number, long long y,
+                               const std::string &text)
 {
     const char *x = col == 'l' ? "0" : col == 'c' ? "288" : "575";
     const char *anchor = col == 'l' ? "start" : col == 'c' ? "middle" : "end";
     char head[200];
-    std::snprintf(head, sizeof head,
-                  "\t<text id=\"%s%04lld\" x=\"%s\" y=\"%lld\" text-anchor=\"%s\" font-size=\"30px\">",
-                  prefix, number, x, y, anchor);
+    std::snprintf(
+        head, sizeof head,
+        "\t<text id=\"%s%04lld\" x=\"%s\" y=\"%lld\" text-anchor=\"%s\" font-size=\"30px\">",
+        prefix, number, x, y, anchor);
     return head + text + "</text>\n";
 }
 

@@ -57,9 +57,9 @@ std::string excerpt(const std::string &s, std::size_t at)
 std::size_t first_difference(const std::string &a, const std::string &b)
 {
     const std::size_t n = std::min(a.size(), b.size());
-    return static_cast<std::size_t>(std::mismatch(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n),
-                                                  b.begin()).first -
-                                    a.begin());
+    return static_cast<std::size_t>(
+        std::mismatch(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n), b.begin()).first -
+        a.begin());
 }
 
 ::testing::AssertionResult same_bytes(const std::string &seen, const std::string &expected)
@@ -68,8 +68,9 @@ std::size_t first_difference(const std::string &a, const std::string &b)
         return ::testing::AssertionSuccess();
     const std::size_t at = first_difference(seen, expected);
     return ::testing::AssertionFailure()
-           << "sizes " << seen.size() << " (seen) and " << expected.size() << " (expected), first difference at byte "
-           << at << ": seen " << excerpt(seen, at) << ", expected " << excerpt(expected, at);
+           << "sizes " << seen.size() << " (seen) and " << expected.size()
+           << " (expected), first difference at byte " << at << ": seen " << excerpt(seen, at)
+           << ", expected " << excerpt(expected, at);
 }
 
 // The bytes on disk must be the start of the complete receipt: a cut
@@ -79,9 +80,10 @@ std::size_t first_difference(const std::string &a, const std::string &b)
     if (seen.size() <= full.size() && full.compare(0, seen.size(), seen) == 0)
         return ::testing::AssertionSuccess();
     const std::size_t at = first_difference(seen, full);
-    return ::testing::AssertionFailure() << "the " << seen.size() << " bytes on disk are not the start of the "
-                                         << full.size() << "-byte receipt; first difference at byte " << at
-                                         << ": seen " << excerpt(seen, at) << ", expected " << excerpt(full, at);
+    return ::testing::AssertionFailure()
+           << "the " << seen.size() << " bytes on disk are not the start of the " << full.size()
+           << "-byte receipt; first difference at byte " << at << ": seen " << excerpt(seen, at)
+           << ", expected " << excerpt(full, at);
 }
 
 /* ------------------------------------------------------ the disk, entries */
@@ -111,7 +113,8 @@ tree snapshot(const std::string &root)
             e.kind = 'f';
             std::ifstream in(de.path(), std::ios::binary);
             if (in) {
-                e.content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+                e.content.assign(std::istreambuf_iterator<char>(in),
+                                 std::istreambuf_iterator<char>());
             } else {
                 e.content = "<unreadable, " + std::to_string(fs::file_size(de.path())) + " bytes>";
             }
@@ -130,7 +133,8 @@ tree snapshot(const std::string &root)
         if (it->second.kind != e.kind || it->second.mode != e.mode)
             return ::testing::AssertionFailure() << name << " changed its kind or permissions";
         if (!(it->second == e))
-            return ::testing::AssertionFailure() << name << " changed: " << same_bytes(it->second.content, e.content).message();
+            return ::testing::AssertionFailure()
+                   << name << " changed: " << same_bytes(it->second.content, e.content).message();
     }
     for (const auto &[name, e] : after)
         if (before.find(name) == before.end())
@@ -156,7 +160,8 @@ void unlock(const std::string &root)
 // joined by single line feeds.
 std::string logo_data_lines(const std::string &logo)
 {
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     auto encode = [](const unsigned char *p, std::size_t n) {
         std::string s;
         for (std::size_t i = 0; i < n; i += 3) {
@@ -235,7 +240,8 @@ const fixture &large_logo()
 {
     static const fixture f = [] {
         const std::string logo = random_bytes(3000017, 7);
-        std::string receipt = expect_prologue(30 * (2 + 2) + 250) + expect_logo(logo_data_lines(logo)) +
+        std::string receipt = expect_prologue(30 * (2 + 2) + 250) +
+                              expect_logo(logo_data_lines(logo)) +
                               expect_text('l', "text", 1, 250, "hello") + "\n" + expect_footer(340);
         return fixture{{{"l.txt", "hello\n"}, {"logo.bmp", logo}}, receipt};
     }();
@@ -251,63 +257,128 @@ struct fault_case {
     const fixture *inputs;
     void (*setup)(const scratch_dir &d);   // further entries, or nullptr
     std::vector<std::string> args;
-    long long fsize_limit;                 // -1: none
+    long long fsize_limit;   // -1: none
     int status;
     std::string err;
-    receipt_is receipt;                    // the receipt is always r.svg
-    bool needs_permissions = false;        // meaningless for root, who may read anything
+    receipt_is receipt;               // the receipt is always r.svg
+    bool needs_permissions = false;   // meaningless for root, who may read anything
 };
 
-void make_dir(const scratch_dir &d) { ASSERT_EQ(mkdir((d / "sub").c_str(), 0755), 0); }
+void make_dir(const scratch_dir &d)
+{
+    ASSERT_EQ(mkdir((d / "sub").c_str(), 0755), 0);
+}
 
 std::vector<fault_case> refusal_cases()
 {
     const fixture *small = &small_inputs();
     return {
-        {"layout is a directory", small, make_dir, {"r.svg", "sub"}, -1, 3,
-         "Could not open file: sub\n", receipt_is::absent},
-        {"logo is a directory", small, make_dir, {"r.svg", "l.txt", "sub"}, -1, 3,
-         "Could not open file: sub\n", receipt_is::absent},
+        {"layout is a directory",
+         small,
+         make_dir,
+         {"r.svg", "sub"},
+         -1,
+         3,
+         "Could not open file: sub\n",
+         receipt_is::absent},
+        {"logo is a directory",
+         small,
+         make_dir,
+         {"r.svg", "l.txt", "sub"},
+         -1,
+         3,
+         "Could not open file: sub\n",
+         receipt_is::absent},
         {"receipt path is a dangling symbolic link",
          small,
          [](const scratch_dir &d) { ASSERT_EQ(symlink("target.svg", (d / "r.svg").c_str()), 0); },
-         {"r.svg", "l.txt"}, -1, 3, "File already exist: r.svg\n", receipt_is::absent},
+         {"r.svg", "l.txt"},
+         -1,
+         3,
+         "File already exist: r.svg\n",
+         receipt_is::absent},
         {"receipt path is a dangling symbolic link, with a logo",
          small,
          [](const scratch_dir &d) {
              make_dir(d);
              ASSERT_EQ(symlink("sub/target.svg", (d / "r.svg").c_str()), 0);
          },
-         {"r.svg", "l.txt", "logo.bmp"}, -1, 3, "File already exist: r.svg\n", receipt_is::absent},
+         {"r.svg", "l.txt", "logo.bmp"},
+         -1,
+         3,
+         "File already exist: r.svg\n",
+         receipt_is::absent},
         {"receipt path is a symbolic link to the layout",
          small,
          [](const scratch_dir &d) { ASSERT_EQ(symlink("l.txt", (d / "r.svg").c_str()), 0); },
-         {"r.svg", "l.txt"}, -1, 3, "File already exist: r.svg\n", receipt_is::absent},
-        {"receipt path is a directory", small, make_dir, {"sub", "l.txt"}, -1, 3,
-         "File already exist: sub\n", receipt_is::absent},
-        {"receipt path in a directory that does not exist", small, nullptr, {"no/such/r.svg", "l.txt"}, -1, 3,
-         "Could not create file: no/such/r.svg\n", receipt_is::absent},
-        {"receipt path under a file", small, nullptr, {"l.txt/r.svg", "l.txt"}, -1, 3,
-         "Could not create file: l.txt/r.svg\n", receipt_is::absent},
+         {"r.svg", "l.txt"},
+         -1,
+         3,
+         "File already exist: r.svg\n",
+         receipt_is::absent},
+        {"receipt path is a directory",
+         small,
+         make_dir,
+         {"sub", "l.txt"},
+         -1,
+         3,
+         "File already exist: sub\n",
+         receipt_is::absent},
+        {"receipt path in a directory that does not exist",
+         small,
+         nullptr,
+         {"no/such/r.svg", "l.txt"},
+         -1,
+         3,
+         "Could not create file: no/such/r.svg\n",
+         receipt_is::absent},
+        {"receipt path under a file",
+         small,
+         nullptr,
+         {"l.txt/r.svg", "l.txt"},
+         -1,
+         3,
+         "Could not create file: l.txt/r.svg\n",
+         receipt_is::absent},
         {"layout without read permission",
          small,
          [](const scratch_dir &d) { ASSERT_EQ(chmod((d / "l.txt").c_str(), 0), 0); },
-         {"r.svg", "l.txt", "logo.bmp"}, -1, 3, "Could not open file: l.txt\n", receipt_is::absent, true},
+         {"r.svg", "l.txt", "logo.bmp"},
+         -1,
+         3,
+         "Could not open file: l.txt\n",
+         receipt_is::absent,
+         true},
         {"logo without read permission",
          small,
          [](const scratch_dir &d) { ASSERT_EQ(chmod((d / "logo.bmp").c_str(), 0), 0); },
-         {"r.svg", "l.txt", "logo.bmp"}, -1, 3, "Could not open file: logo.bmp\n", receipt_is::absent, true},
+         {"r.svg", "l.txt", "logo.bmp"},
+         -1,
+         3,
+         "Could not open file: logo.bmp\n",
+         receipt_is::absent,
+         true},
         {"receipt exists without read permission",
          small,
          [](const scratch_dir &d) {
              write_file(d / "r.svg", "keep me\n");
              ASSERT_EQ(chmod((d / "r.svg").c_str(), 0), 0);
          },
-         {"r.svg", "l.txt"}, -1, 3, "File already exist: r.svg\n", receipt_is::absent, true},
+         {"r.svg", "l.txt"},
+         -1,
+         3,
+         "File already exist: r.svg\n",
+         receipt_is::absent,
+         true},
         {"receipt path in a read-only directory",
          small,
          [](const scratch_dir &d) { ASSERT_EQ(mkdir((d / "sub").c_str(), 0555), 0); },
-         {"sub/r.svg", "l.txt"}, -1, 3, "Could not create file: sub/r.svg\n", receipt_is::absent, true},
+         {"sub/r.svg", "l.txt"},
+         -1,
+         3,
+         "Could not create file: sub/r.svg\n",
+         receipt_is::absent,
+         true},
     };
 }
 
@@ -323,11 +394,12 @@ std::vector<fault_case> write_cases()
                    long long limit) {
         const long long full = static_cast<long long>(f.receipt.size());
         if (limit >= full)
-            cases.push_back({where + " (limit " + std::to_string(limit) + ", the whole receipt)", &f, nullptr, args,
-                             limit, 0, "", receipt_is::complete});
+            cases.push_back({where + " (limit " + std::to_string(limit) + ", the whole receipt)",
+                             &f, nullptr, args, limit, 0, "", receipt_is::complete});
         else
-            cases.push_back({where + " (limit " + std::to_string(limit) + " of " + std::to_string(full) + ")", &f,
-                             nullptr, args, limit, 4, no_write, receipt_is::cut});
+            cases.push_back(
+                {where + " (limit " + std::to_string(limit) + " of " + std::to_string(full) + ")",
+                 &f, nullptr, args, limit, 4, no_write, receipt_is::cut});
     };
 
     {
@@ -353,7 +425,8 @@ std::vector<fault_case> write_cases()
     {
         const fixture &f = large_logo();
         const long long prologue = static_cast<long long>(expect_prologue(370).size());
-        const long long data = static_cast<long long>(f.receipt.find("\"\n\t\tx=\"6\"")) - prologue - 44;
+        const long long data =
+            static_cast<long long>(f.receipt.find("\"\n\t\tx=\"6\"")) - prologue - 44;
         const long long block = 44 + data + 45;
         const long long full = static_cast<long long>(f.receipt.size());
         const std::vector<std::string> args = {"r.svg", "l.txt", "logo.bmp"};
@@ -465,8 +538,10 @@ TEST(Fault, WriteFailureEndsTheWritingPassAtOnce)
     ASSERT_GE(r.err.size(), warnings.size() + failure.size()) << r.err.substr(0, 200);
     EXPECT_EQ(r.err.substr(0, warnings.size()), warnings);
     EXPECT_EQ(r.err.substr(r.err.size() - failure.size()), failure);
-    const std::string second = r.err.substr(warnings.size(), r.err.size() - warnings.size() - failure.size());
-    const std::size_t warned = static_cast<std::size_t>(std::count(second.begin(), second.end(), '\n'));
+    const std::string second =
+        r.err.substr(warnings.size(), r.err.size() - warnings.size() - failure.size());
+    const std::size_t warned =
+        static_cast<std::size_t>(std::count(second.begin(), second.end(), '\n'));
     std::string expected_second;
     for (std::size_t i = 0; i < warned && i < warning_lines.size(); ++i)
         expected_second += warning_lines[i];
@@ -478,7 +553,8 @@ TEST(Fault, WriteFailureEndsTheWritingPassAtOnce)
     EXPECT_TRUE(is_start_of(seen, receipt));
     const std::size_t written = [&] {
         std::size_t n = 0;
-        for (std::size_t at = seen.find("</text>\n"); at != std::string::npos; at = seen.find("</text>\n", at + 1))
+        for (std::size_t at = seen.find("</text>\n"); at != std::string::npos;
+             at = seen.find("</text>\n", at + 1))
             ++n;
         return n;
     }();
@@ -495,24 +571,24 @@ TEST(Fault, WriteFailureEndsTheWritingPassAtOnce)
 TEST(Fault, ControlAndHighBytesInTheLayoutAndRandomLogo)
 {
     using namespace std::string_literals;
-    const std::string layout =
-        "ab\0cd\n"s               // 1: "ab"
-        "\0visible?\n"s           // 2: blank
-        "a\rb\n"                  // 3: a lone CR stays inside the text
-        "\r\r\n"                  // 4: blank
-        "\x01\x02x\x7f\n"         // 5: leading controls go, DEL stays
-        "\x1b[1m\tB\n"            // 6: ESC goes; "[1m", centre "B"
-        "\xff\xfe\t\x80\n"        // 7: high bytes in two columns
-        "\t\0\tX\n"s              // 8: "\t" only: blank
-        "A\t\x01\x02\tB\n"        // 9: centre of controls only: left and right
-        "\x0c\x0b \x1f\n"         // 10: blank
-        " \x85x\xa0 \n"           // 11: "\x85x\xa0"
-        "receipt_id\0junk\n"s     // 12: the field name alone: a tag
-        "\t\tcharge_value\r\n"    // 13: right, a tag
-        "\xc3\xa9\t\0\tZ\n"s      // 14: "\xc3\xa9\t": the TAB is trailing
-        "Q\0"s + std::string(997, 'y') +   // 15: 999 bytes, warned when counting only
-        "\n"                      // 16: blank
-        "end\0"s;                 // 17: "end", no line feed: no further read
+    const std::string layout = "ab\0cd\n"s             // 1: "ab"
+                               "\0visible?\n"s         // 2: blank
+                               "a\rb\n"                // 3: a lone CR stays inside the text
+                               "\r\r\n"                // 4: blank
+                               "\x01\x02x\x7f\n"       // 5: leading controls go, DEL stays
+                               "\x1b[1m\tB\n"          // 6: ESC goes; "[1m", centre "B"
+                               "\xff\xfe\t\x80\n"      // 7: high bytes in two columns
+                               "\t\0\tX\n"s            // 8: "\t" only: blank
+                               "A\t\x01\x02\tB\n"      // 9: centre of controls only: left and right
+                               "\x0c\x0b \x1f\n"       // 10: blank
+                               " \x85x\xa0 \n"         // 11: "\x85x\xa0"
+                               "receipt_id\0junk\n"s   // 12: the field name alone: a tag
+                               "\t\tcharge_value\r\n"   // 13: right, a tag
+                               "\xc3\xa9\t\0\tZ\n"s     // 14: "\xc3\xa9\t": the TAB is trailing
+                               "Q\0"s +
+                               std::string(997, 'y') +   // 15: 999 bytes, warned when counting only
+                               "\n"                      // 16: blank
+                               "end\0"s;                 // 17: "end", no line feed: no further read
     const long long reads = 17;
     const std::string logo = random_bytes(54 * 40 + 17, 11);
 
@@ -526,13 +602,13 @@ TEST(Fault, ControlAndHighBytesInTheLayoutAndRandomLogo)
         return expect_text('r', p, n, 250 + 30 * (row - 1), t);
     };
     const std::string rows = L(1, 1, "ab") + "\n" + L(2, 3, "a\rb") + "\n" + L(3, 5, "x\x7f") +
-                             L(4, 6, "[1m") + C(5, 6, "B") + L(6, 7, "\xff\xfe") + C(7, 7, "\x80") + "\n" +
-                             L(8, 9, "A") + R(9, 9, "B") + "\n" + L(10, 11, "\x85x\xa0") +
+                             L(4, 6, "[1m") + C(5, 6, "B") + L(6, 7, "\xff\xfe") + C(7, 7, "\x80") +
+                             "\n" + L(8, 9, "A") + R(9, 9, "B") + "\n" + L(10, 11, "\x85x\xa0") +
                              L(11, 12, "receipt_id", "tag") + R(12, 13, "charge_value", "tag") +
                              L(13, 14, "\xc3\xa9") + L(14, 15, "Q") + "\n" + L(15, 17, "end");
     const long long height = 30 * (reads + 2) + 250;
-    const std::string expected = expect_prologue(height) + expect_logo(logo_data_lines(logo)) + rows +
-                                 expect_footer(250 + 30 * reads + 30);
+    const std::string expected = expect_prologue(height) + expect_logo(logo_data_lines(logo)) +
+                                 rows + expect_footer(250 + 30 * reads + 30);
 
     scratch_dir d;
     write_file(d / "l.txt", layout);
@@ -587,8 +663,9 @@ bool is_blank_byte(char c)
 TEST(Fault, RandomLayoutBytesKeepTheReceiptsStructure)
 {
     std::mt19937 gen(2024);
-    const char pool[] = {'\0', '\0', '\n', '\n', '\t', '\t', '\t', '\r', '\r', ' ', ' ', '\x01', '\x1b',
-                         '\x7f', '\x80', '\xa0', '\xc3', '\xff', 'a', 'Z', '&', '<', '"'};
+    const char pool[] = {'\0',   '\0',   '\n', '\n',   '\t',   '\t',   '\t',   '\r',
+                         '\r',   ' ',    ' ',  '\x01', '\x1b', '\x7f', '\x80', '\xa0',
+                         '\xc3', '\xff', 'a',  'Z',    '&',    '<',    '"'};
     std::string layout(300000, '\0');
     for (char &c : layout)
         c = pool[gen() % sizeof pool];
@@ -624,7 +701,8 @@ TEST(Fault, RandomLayoutBytesKeepTheReceiptsStructure)
         const std::string w = r.err.substr(at, nl + 1 - at);
         while (next < long_reads.size() && long_reads[next] != w)
             ++next;
-        ASSERT_LT(next, long_reads.size()) << "writing pass: " << w << "is not one of the long reads, in order";
+        ASSERT_LT(next, long_reads.size())
+            << "writing pass: " << w << "is not one of the long reads, in order";
         ++next;
         ++writing;
         at = nl + 1;
@@ -632,16 +710,18 @@ TEST(Fault, RandomLayoutBytesKeepTheReceiptsStructure)
     EXPECT_GE(writing, 4u);
 
     const std::string receipt = read_file(d / "r.svg");
-    const std::string head = expect_prologue(30 * (reads + 2) + 250) + expect_logo(logo_data_lines(logo));
+    const std::string head =
+        expect_prologue(30 * (reads + 2) + 250) + expect_logo(logo_data_lines(logo));
     const std::string tail = expect_footer(250 + 30 * reads + 30);
     ASSERT_GE(receipt.size(), head.size() + tail.size());
     ASSERT_TRUE(same_bytes(receipt.substr(0, head.size()), head));
     ASSERT_TRUE(same_bytes(receipt.substr(receipt.size() - tail.size()), tail));
-    const std::string rows = receipt.substr(head.size(), receipt.size() - head.size() - tail.size());
+    const std::string rows =
+        receipt.substr(head.size(), receipt.size() - head.size() - tail.size());
     ASSERT_TRUE(!rows.empty() && rows.back() == '\n');
 
-    long long row = 0;         // rows finished
-    bool in_row = false;       // a row with text is open
+    long long row = 0;     // rows finished
+    bool in_row = false;   // a row with text is open
     int last_column = -1;
     long long next_number = 1;
     const char *const columns[] = {"0", "288", "575"};
@@ -660,15 +740,19 @@ TEST(Fault, RandomLayoutBytesKeepTheReceiptsStructure)
         const std::size_t h = line.find(head_end);
         ASSERT_NE(h, std::string::npos) << excerpt(line, 0);
         ASSERT_GE(line.size(), h + head_end.size() + 8);
-        const std::string text = line.substr(h + head_end.size(), line.size() - h - head_end.size() - 8);
+        const std::string text =
+            line.substr(h + head_end.size(), line.size() - h - head_end.size() - 8);
         long long number = 0;
         long long y = 0;
         char x[8] = "";
-        ASSERT_EQ(std::sscanf(line.c_str(), "\t<text id=\"text%lld\" x=\"%7[0-9]\" y=\"%lld\"", &number, x, &y), 3)
+        ASSERT_EQ(std::sscanf(line.c_str(), "\t<text id=\"text%lld\" x=\"%7[0-9]\" y=\"%lld\"",
+                              &number, x, &y),
+                  3)
             << excerpt(line, 0);
-        const int column = static_cast<int>(std::find_if(std::begin(columns), std::end(columns),
-                                                         [&](const char *c) { return std::strcmp(c, x) == 0; }) -
-                                            std::begin(columns));
+        const int column =
+            static_cast<int>(std::find_if(std::begin(columns), std::end(columns),
+                                          [&](const char *c) { return std::strcmp(c, x) == 0; }) -
+                             std::begin(columns));
         ASSERT_LT(column, 3) << excerpt(line, 0);
         if (in_row && (y != 250 + 30 * row || column <= last_column)) {
             ++row;
@@ -690,7 +774,7 @@ TEST(Fault, RandomLayoutBytesKeepTheReceiptsStructure)
     EXPECT_GT(next_number, 1000) << "the layout gave too few text elements to tell anything";
 }
 
-}  // namespace
+}   // namespace
 
 /* ------------------------------------------ a layout past 32-bit geometry */
 
@@ -716,7 +800,8 @@ bool all_line_feeds(const std::string &path, long long from, long long to)
     std::ifstream in(path, std::ios::binary);
     in.seekg(from);
     for (long long left = to - from; left > 0;) {
-        const std::size_t n = static_cast<std::size_t>(std::min<long long>(left, static_cast<long long>(block)));
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<long long>(left, static_cast<long long>(block)));
         if (!in.read(buf.data(), static_cast<std::streamsize>(n)))
             return false;
         if (std::memcmp(buf.data(), feeds.data(), n) != 0)
@@ -754,12 +839,14 @@ TEST(FaultSlow, LayoutOfMoreThan71582786ReadsKeepsItsGeometry)
     const std::string receipt = d / "r.svg";
     const std::string prologue = expect_prologue(height);
     const std::string footer = expect_footer(height);
-    const long long size = static_cast<long long>(prologue.size()) + reads + static_cast<long long>(footer.size());
+    const long long size =
+        static_cast<long long>(prologue.size()) + reads + static_cast<long long>(footer.size());
     ASSERT_TRUE(file_exists(receipt));
     EXPECT_EQ(static_cast<long long>(fs::file_size(receipt)), size);
     EXPECT_TRUE(same_bytes(read_range(receipt, 0, prologue.size()), prologue));
-    EXPECT_TRUE(same_bytes(read_range(receipt, size - static_cast<long long>(footer.size()), footer.size() + 1),
-                           footer));
+    EXPECT_TRUE(same_bytes(
+        read_range(receipt, size - static_cast<long long>(footer.size()), footer.size() + 1),
+        footer));
     EXPECT_TRUE(all_line_feeds(receipt, static_cast<long long>(prologue.size()),
                                size - static_cast<long long>(footer.size())));
 
@@ -767,4 +854,4 @@ TEST(FaultSlow, LayoutOfMoreThan71582786ReadsKeepsItsGeometry)
     EXPECT_TRUE(all_line_feeds(d / "l.txt", 0, feeds));
 }
 
-}  // namespace
+}   // namespace

@@ -31,8 +31,13 @@ TEST(Strip, TrimsBlankBytesInPlace)
         {" \x01\x1f\tx", "\tx", "x"},
         {"a \t b", "a \t b", "a \t b"},
         {" \t \n", "", ""},
-        {"\x7f" "a\x7f", "\x7f" "a\x7f", "\x7f" "a\x7f"},           // DEL is not blank
-        {"\xA0\xC3\xA9\xA0", "\xA0\xC3\xA9\xA0", "\xA0\xC3\xA9\xA0"},  // nor are bytes >= 128
+        {"\x7f"
+         "a\x7f",
+         "\x7f"
+         "a\x7f",
+         "\x7f"
+         "a\x7f"},                                                      // DEL is not blank
+        {"\xA0\xC3\xA9\xA0", "\xA0\xC3\xA9\xA0", "\xA0\xC3\xA9\xA0"},   // nor are bytes >= 128
         {"  Caf\xC3\xA9 ", "Caf\xC3\xA9", "Caf\xC3\xA9"},
     };
     for (const strip_case &c : cases) {
@@ -271,8 +276,14 @@ TEST(Read, CountingMatchesReadingOneByOne)
             content += std::string(998, 'y') + "\n";
     }
     const std::vector<std::string> contents = {
-        "", "\n", "x", content, content + "\n", std::string(999 * 3, 'q'),
-        std::string(999, 'q') + "\n", std::string(998, 'q') + "\n" + std::string(998, 'r'),
+        "",
+        "\n",
+        "x",
+        content,
+        content + "\n",
+        std::string(999 * 3, 'q'),
+        std::string(999, 'q') + "\n",
+        std::string(998, 'q') + "\n" + std::string(998, 'r'),
         std::string(70000, 'w'),
     };
     for (const std::string &c : contents)
@@ -314,7 +325,8 @@ TEST(Rows, NextRowAgreesWithReadingTrimmingAndSplitting)
     // Rows of blanks, TABs, control bytes, bytes from 128 up and letters,
     // with now and then a row of 998, 999 or more bytes; the rows run
     // across several read-aheads, and the last stretch holds NUL bytes.
-    const char alphabet[] = " \t\t\t\r\x01\x08\x0b\x1f\x7f\xa0\xc3\xa9" "abcxyz019._&;<";
+    const char alphabet[] = " \t\t\t\r\x01\x08\x0b\x1f\x7f\xa0\xc3\xa9"
+                            "abcxyz019._&;<";
     std::string content;
     unsigned state = 11;
     auto next = [&state] {
@@ -323,7 +335,9 @@ TEST(Rows, NextRowAgreesWithReadingTrimmingAndSplitting)
     };
     while (content.size() < 700000) {
         const unsigned kind = next() % 400;
-        std::size_t len = kind == 0 ? 997 + next() % 4 : kind == 1 ? 1500 + next() % 600 : next() % 40;
+        std::size_t len = kind == 0   ? 997 + next() % 4
+                          : kind == 1 ? 1500 + next() % 600
+                                      : next() % 40;
         for (std::size_t i = 0; i < len; ++i)
             content += alphabet[next() % (sizeof alphabet - 1)];
         if (content.size() > 650000 && next() % 5 == 0)
@@ -365,4 +379,4 @@ TEST(Rows, NextRowAgreesWithReadingTrimmingAndSplitting)
     }
 }
 
-}  // namespace
+}   // namespace

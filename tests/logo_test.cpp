@@ -81,4 +81,4 @@ TEST(LogoBlock, ReadErrorIsReported)
     EXPECT_EQ(r.result, logo_result::read_error);
 }
 
-}  // namespace
+}   // namespace

@@ -14,18 +14,33 @@ namespace {
 TEST(IsTag, OnlyWholeExactFieldNames)
 {
     const char *names[] = {
-        "charge_time_stamp", "charge_time_dmyy_hms", "charge_time_yymd_hms", "charge_time_dmyy",
-        "charge_time_yymd", "charge_time_hms", "charge_value_sign", "charge_value", "charge_sign",
-        "logged_user_name_login", "logged_user_name", "logged_user_login", "logged_user_oldcredit",
-        "cfg_hostname", "logged_user_currentcredit", "servercfg_receipt_text", "receipt_id",
+        "charge_time_stamp",      "charge_time_dmyy_hms", "charge_time_yymd_hms",
+        "charge_time_dmyy",       "charge_time_yymd",     "charge_time_hms",
+        "charge_value_sign",      "charge_value",         "charge_sign",
+        "logged_user_name_login", "logged_user_name",     "logged_user_login",
+        "logged_user_oldcredit",  "cfg_hostname",         "logged_user_currentcredit",
+        "servercfg_receipt_text", "receipt_id",
     };
     for (const char *n : names)
         EXPECT_EQ(is_tag(n), 1) << n;
 
     const char *misses[] = {
-        "", "charge", "charge_value_", "charge_valu", " charge_value", "charge_value ",
-        "Charge_value", "RECEIPT_ID", "receipt_ID", "total charge_value", "charge_value\tx",
-        "logged_user", "cfg_hostnames", "receipt-id", "text", "tag",
+        "",
+        "charge",
+        "charge_value_",
+        "charge_valu",
+        " charge_value",
+        "charge_value ",
+        "Charge_value",
+        "RECEIPT_ID",
+        "receipt_ID",
+        "total charge_value",
+        "charge_value\tx",
+        "logged_user",
+        "cfg_hostnames",
+        "receipt-id",
+        "text",
+        "tag",
     };
     for (const char *m : misses)
         EXPECT_EQ(is_tag(m), 0) << m;
@@ -89,7 +104,8 @@ TEST(Writers, PiecesOfTheDocument)
                   write_text(o, column::centre, "charge_value", 12, 2, 30);
                   write_text(o, column::right, "a & <b>", 7, 10000, 2160000060LL);
               }),
-              expect_text('l', "text", 1, 30, "Total") + expect_text('c', "tag", 2, 30, "charge_value") +
+              expect_text('l', "text", 1, 30, "Total") +
+                  expect_text('c', "tag", 2, 30, "charge_value") +
                   expect_text('r', "text", 10000, 2160000060LL, "a & <b>"));
 }
 
@@ -114,15 +130,31 @@ TEST(Writers, NumbersOfEveryLength)
     // Ids and baselines are written without printf; these are the lengths
     // and edges where a hand-made decimal writer goes wrong.
     const long long values[] = {
-        0, 7, 9, 10, 99, 100, 999, 1000, 9999, 10000, 12345678, 99999999, 100000000,
-        100000001, 123456789012LL, 9999999999999999LL, 10000000000000000LL,
+        0,
+        7,
+        9,
+        10,
+        99,
+        100,
+        999,
+        1000,
+        9999,
+        10000,
+        12345678,
+        99999999,
+        100000000,
+        100000001,
+        123456789012LL,
+        9999999999999999LL,
+        10000000000000000LL,
         9223372036854775807LL,
     };
     for (long long v : values) {
         SCOPED_TRACE(v);
         static long long number;
         number = v;
-        std::string s = written([](receipt_out *o) { write_text(o, column::centre, "x", 1, number, number); });
+        std::string s =
+            written([](receipt_out *o) { write_text(o, column::centre, "x", 1, number, number); });
         EXPECT_EQ(s, expect_text('c', "text", v, v, "x"));
     }
 }
@@ -139,10 +171,10 @@ TEST(Writers, RowsStepTheirNumbersAcrossDigitBoundaries)
         const std::size_t len[] = {1, 10, 1};
         const std::size_t only_left[] = {1, 0, 0};
         long long number = 99999997;
-        write_row(o, field, len, &number, 99999960);        // 99999997 .. 99999999
-        write_row(o, field, len, &number, 99999990);        // 100000000 ..
+        write_row(o, field, len, &number, 99999960);   // 99999997 .. 99999999
+        write_row(o, field, len, &number, 99999990);   // 100000000 ..
         write_blank(o);
-        write_row(o, field, only_left, &number, 100000050); // after a blank row
+        write_row(o, field, only_left, &number, 100000050);   // after a blank row
         write_row(o, field, len, &number, 9990);
     });
     std::string expected = expect_text('l', "text", 99999997, 99999960, "a") +
@@ -184,4 +216,4 @@ TEST(Writers, AFailedWriteIsReportedAndSticks)
     EXPECT_EQ(receipt_close(&out), -1);
 }
 
-}  // namespace
+}   // namespace

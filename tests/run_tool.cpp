@@ -128,7 +128,8 @@ tool_result run_tool(const std::vector<std::string> &args, const std::string &di
 scratch_dir::scratch_dir()
 {
     const char *tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/gen_xml_test.XXXXXX";
+    std::string templ =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/gen_xml_test.XXXXXX";
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
     if (mkdtemp(buf.data()) == nullptr)
@@ -162,6 +163,6 @@ void write_file(const std::string &path, const std::string &bytes)
 
 bool file_exists(const std::string &path)
 {
-    struct stat st{};
+    struct stat st {};
     return lstat(path.c_str(), &st) == 0;
 }

@@ -8,9 +8,9 @@
 #include <vector>
 
 struct tool_result {
-    int status;          // exit status, or 128 + signal number
-    std::string out;     // standard output
-    std::string err;     // standard error
+    int status;        // exit status, or 128 + signal number
+    std::string out;   // standard output
+    std::string err;   // standard error
 };
 
 struct tool_options {
