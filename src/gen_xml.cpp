@@ -151,9 +151,8 @@ int main(int argc, char **argv)
     //    for a blank row, every row 30 units below the last.
     long long read_number = 0;
     do {
-        const char *field[column_count];
-        std::size_t field_len[column_count];
-        const int len = layout_next_row(&lf, line_buffer, field, field_len);
+        layout_row row;
+        const int len = layout_next_row(&lf, line_buffer, &row);
         if (len < 0)
             return fail(status_io, msg_read, layout_path, &out);
         ++read_number;
@@ -162,7 +161,7 @@ int main(int argc, char **argv)
         if (len == 0)
             write_blank(&out);
         else
-            write_row(&out, field, field_len, &element_number, baseline);
+            write_row(&out, row.field, row.len, &element_number, baseline);
         baseline += row_pitch;
         if (out.failed)
             return fail(status_io, msg_write, receipt_path);
