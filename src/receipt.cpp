@@ -2,113 +2,47 @@
 
 #include "receipt.h"
 
-#include <bit>
-#include <cstdint>
 #include <cstring>
 #include <iterator>
-#include <utility>
+#include <string_view>
 
 /* ------------------------------------------------------------ field names */
 
-constexpr std::size_t name_length(const char *s)
-{
-    std::size_t n = 0;
-    while (s[n] != '\0')
-        ++n;
-    return n;
-}
-
-constexpr std::size_t longest_name = [] {
-    std::size_t m = 0;
-    for (const char *name : field_names)
-        m = name_length(name) > m ? name_length(name) : m;
-    return m;
-}();
-
-constexpr std::size_t shortest_name = [] {
-    std::size_t m = name_length(field_names[0]);
-    for (const char *name : field_names)
-        m = name_length(name) < m ? name_length(name) : m;
-    return m;
-}();
-
-// Text of a length no name has, or too short for the key's bytes, is no
-// name; other text is looked up by a key made of its length and two of
-// its bytes, the last and the fifth from last, which no two names share.
-constexpr std::size_t key_back = 5;
-static_assert(shortest_name >= key_back);
-constexpr unsigned name_key_count = 64;
-
-constexpr unsigned name_key(const char *s, std::size_t n)
-{
-    return (static_cast<unsigned>(n) + static_cast<unsigned char>(s[n - 1]) +
-            2u * static_cast<unsigned char>(s[n - key_back])) %
-           name_key_count;
-}
-
-// Reached only when two names share a key, which makes the table below
-// fail to compile.
-void names_share_a_key();
-
-// names_by_key[k]: the index of the name with key k, or -1 for none.
-constexpr auto names_by_key = [] {
+// The length of each field name, worked out while compiling.
+constexpr auto field_name_lengths = [] {
     struct {
-        signed char index[name_key_count];
-    } t{};
-    for (signed char &i : t.index)
-        i = -1;
-    for (std::size_t i = 0; i < std::size(field_names); ++i) {
-        const unsigned k = name_key(field_names[i], name_length(field_names[i]));
-        if (t.index[k] >= 0)
-            names_share_a_key();
-        t.index[k] = static_cast<signed char>(i);
-    }
-    return t;
-}();
-
-// The length of each name, by index.
-constexpr auto name_lengths = [] {
-    struct {
-        unsigned char len[std::size(field_names)];
+        std::size_t of[std::size(field_names)];
     } t{};
     for (std::size_t i = 0; i < std::size(field_names); ++i)
-        t.len[i] = static_cast<unsigned char>(name_length(field_names[i]));
+        t.of[i] = std::string_view(field_names[i]).size();
     return t;
 }();
-static_assert(longest_name <= 255);
 
-// Whether a[0, n) and b[0, n) are equal, for n from 1 up: word by word,
-// the last word overlapping the one before it. Short loads are used
-// because the field was stored a moment ago.
-static inline bool same_bytes(const char *a, const char *b, std::size_t n)
-{
-    if (n < 8) {
-        for (std::size_t i = 0; i < n; ++i)
-            if (a[i] != b[i])
-                return false;
-        return true;
-    }
-    unsigned long long x;
-    unsigned long long y;
-    for (std::size_t i = 0; i + 8 < n; i += 8) {
-        std::memcpy(&x, a + i, 8);
-        std::memcpy(&y, b + i, 8);
-        if (x != y)
-            return false;
-    }
-    std::memcpy(&x, a + n - 8, 8);
-    std::memcpy(&y, b + n - 8, 8);
-    return x == y;
-}
+// The shortest and the longest name: most texts (prices, labels) are
+// already too short or too long to be a name.
+constexpr std::size_t shortest_name = [] {
+    std::size_t m = field_name_lengths.of[0];
+    for (std::size_t len : field_name_lengths.of)
+        m = len < m ? len : m;
+    return m;
+}();
+constexpr std::size_t longest_name = [] {
+    std::size_t m = 0;
+    for (std::size_t len : field_name_lengths.of)
+        m = len > m ? len : m;
+    return m;
+}();
 
-// Exact, case-sensitive comparison of a whole field of length n with the
-// one name that has its key, if any.
-static inline bool is_field_name(const char *s, std::size_t n)
+// Whether the n bytes at s are exactly one of the field names: the lengths
+// first, then the bytes of a name of the same length.
+static bool is_field_name(const char *s, std::size_t n)
 {
-    if (n - shortest_name > longest_name - shortest_name)
+    if (n < shortest_name || n > longest_name)
         return false;
-    const int i = names_by_key.index[name_key(s, n)];
-    return i >= 0 && name_lengths.len[i] == n && same_bytes(s, field_names[i], n);
+    for (std::size_t i = 0; i < std::size(field_names); ++i)
+        if (field_name_lengths.of[i] == n && std::memcmp(s, field_names[i], n) == 0)
+            return true;
+    return false;
 }
 
 int is_tag(const char *s)
@@ -127,266 +61,160 @@ long long receipt_height(long long line_count, bool has_image)
     return row_pitch * (line_count + 2) + (has_image ? logo_height : 0);
 }
 
-/* -------------------------------------------------------------- templates */
-
-// A template is filled in by copying its literal pieces and formatting each
-// placeholder between them. The pieces are found once, at compile time, so
-// a row costs a few memcpy calls instead of a printf.
-
-enum class hole : unsigned char { end, str, dec, dec4 };   // "", %s, %d, %04d
-
-struct piece {
-    int start;
-    int len;
-    hole after;
-};
-
-struct template_plan {
-    piece pieces[4];
-    int count;
-};
-
-// Reached only when a template holds a placeholder the writer cannot fill,
-// which makes plan() fail to compile.
-void unknown_placeholder();
-
-constexpr template_plan plan(const char *t)
-{
-    template_plan p{};
-    int start = 0;
-    for (int i = 0;; ++i) {
-        if (t[i] != '\0' && t[i] != '%')
-            continue;
-        hole h = hole::end;
-        int skip = 0;
-        if (t[i] == '%') {
-            if (t[i + 1] == 's') {
-                h = hole::str;
-                skip = 2;
-            } else if (t[i + 1] == 'd') {
-                h = hole::dec;
-                skip = 2;
-            } else if (t[i + 1] == '0' && t[i + 2] == '4' && t[i + 3] == 'd') {
-                h = hole::dec4;
-                skip = 4;
-            } else {
-                unknown_placeholder();
-            }
-        }
-        if (p.count == static_cast<int>(std::size(p.pieces)))
-            unknown_placeholder();
-        p.pieces[p.count++] = piece{start, i - start, h};
-        if (h == hole::end)
-            return p;
-        start = i + skip;
-        i += skip - 1;
-    }
-}
-
 /* ---------------------------------------------------------------- numbers */
 
-// Numbers are worked on as words of decimal digits, one digit to a byte, the
-// last digit in the lowest byte, so that a whole number is found, stepped or
-// stored in a few operations on one word, with no loop and no division.
-
-constexpr long long e8 = 100000000;   // the first number of nine digits
-constexpr std::uint64_t zero_chars = 0x3030303030303030u;
-
-// The eight decimal digits of v (below 10^8), leading zeros included. v is
-// split into two halves of four digits, both halves at once into two of two
-// digits, and all four of those into single digits; each step divides the
-// lanes of the word by a multiplication that is exact for what they hold.
-static inline std::uint64_t digit_word(std::uint32_t v)
+// Set d to v, with zeros in front to d->width digits.
+static void decimal_set(decimal *d, long long v)
 {
-    std::uint64_t x = v % 10000 | std::uint64_t{v / 10000} << 32;
-    std::uint64_t q = (x * 10486 >> 20) & 0x0000007f0000007fu;   // lanes / 100
-    x = (x - q * 100) | q << 16;
-    q = (x * 103 >> 10) & 0x000f000f000f000fu;   // lanes / 10
-    return (x - q * 10) | q << 8;
-}
-
-// Add the digit word `step` to `digits` with decimal carries: each byte is
-// raised by 246 so that a sum of 10 or more carries into the next byte, and
-// the bytes that did not carry (those still 246 or more) are lowered again.
-static inline std::uint64_t add_digits(std::uint64_t digits, std::uint64_t step)
-{
-    const std::uint64_t t = digits + step + 0xf6f6f6f6f6f6f6f6u;
-    return t - ((t & 0x8080808080808080u) >> 7) * 0xf6;
-}
-
-// A number ready to be stored: its characters, in a word that stores them
-// in order, and how many there are; or, for a value of nine or more
-// digits or below zero, len 0 and the value, which put_decimal() writes.
-struct number_text {
-    std::uint64_t chars;
-    int len;
-    long long value;
-};
-
-// The characters of a digit word, with zeros in front to at least `width`
-// (1 to 8) digits.
-static inline number_text digit_text(std::uint64_t digits, int width)
-{
-    // The lowest bit set makes a zero count as one digit (the width makes
-    // it at least one anyway) and spares the count a test for zero.
-    int len = 8 - static_cast<int>(static_cast<unsigned>(std::countl_zero(digits | 1)) / 8);
-    if (len < width)
-        len = width;
-    const std::uint64_t c = digits | zero_chars;
-    if constexpr (std::endian::native == std::endian::little) {
-        // The first character goes in the lowest byte: reverse the bytes.
-        std::uint64_t r = (c & 0x00ff00ff00ff00ffu) << 8 | (c >> 8 & 0x00ff00ff00ff00ffu);
-        r = (r & 0x0000ffff0000ffffu) << 16 | (r >> 16 & 0x0000ffff0000ffffu);
-        return {(r << 32 | r >> 32) >> (8 * (8 - len)), len, 0};
-    } else {
-        return {c << (8 * (8 - len)), len, 0};
-    }
-}
-
-// Store the characters of a number at dst. All eight bytes are stored, the
-// number first; the next piece overwrites the rest. Returns the end of the
-// number.
-static inline char *put_chars(char *dst, const number_text &t)
-{
-    std::memcpy(dst, &t.chars, 8);
-    return dst + t.len;
-}
-
-static inline char *put_digits(char *dst, std::uint64_t digits, int width)
-{
-    return put_chars(dst, digit_text(digits, width));
-}
-
-// v in decimal at dst, with zeros in front to at least `width` (1 to 8)
-// characters, as printf pads. May store up to 8 bytes past the end it
-// returns.
-static char *put_decimal(char *dst, long long v, int width)
-{
-    if (v >= 0 && v < e8)
-        return put_digits(dst, digit_word(static_cast<std::uint32_t>(v)), width);
-    if (v >= e8 && v < e8 * e8) {
-        dst = put_digits(dst, digit_word(static_cast<std::uint32_t>(v / e8)), 1);
-        return put_digits(dst, digit_word(static_cast<std::uint32_t>(v % e8)), 8);
-    }
-    // Negative, or past 16 digits: digit by digit, on the magnitude as
-    // unsigned so that even the most negative value has one.
-    char rev[24];
+    char digits[sizeof d->text];
     int n = 0;
-    unsigned long long u =
-        v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+    unsigned long long u = static_cast<unsigned long long>(v);
     do {
-        rev[n++] = static_cast<char>('0' + u % 10);
+        digits[n++] = static_cast<char>('0' + u % 10);
         u /= 10;
     } while (u != 0);
-    if (v < 0)
-        *dst++ = '-';
-    for (int k = n + (v < 0); k < width; ++k)
-        *dst++ = '0';
-    while (n > 0)
-        *dst++ = rev[--n];
-    return dst;
+    while (n < d->width)
+        digits[n++] = '0';
+    std::memset(d->text, 0, sizeof d->text);
+    for (int i = 0; i < n; ++i)
+        d->text[i] = digits[n - 1 - i];
+    d->value = v;
+    d->len = n;
 }
 
-// A memo holding v.
-static inline decimal_memo memo_of(long long v)
+// Move d on to v. Element numbers grow by one and baselines by 30 from one
+// use to the next, so a small step is added to the text in place, from its
+// last digit, the carry going as far as it must (a new first digit when it
+// runs off the front); anything else is set anew.
+static inline void decimal_move(decimal *d, long long v)
 {
-    return {v, v >= 0 && v < e8 ? digit_word(static_cast<std::uint32_t>(v)) : 0};
-}
-
-// The memo of the number `step` (0 to 10^8 - 1) more than `m`; its digits
-// are stepped whether or not they are in use, which costs less than asking.
-static inline decimal_memo memo_step(decimal_memo m, long long step)
-{
-    return {m.value + step, add_digits(m.digits, digit_word(static_cast<std::uint32_t>(step)))};
-}
-
-// The number of `m`, ready to be stored with zeros in front to `width`
-// (1 to 8) digits: worked out once, it can be stored as often as needed (a
-// row's baseline goes into each of its elements).
-static inline number_text render(const decimal_memo &m, int width)
-{
-    if (m.value < 0 || m.value >= e8)
-        return {0, 0, m.value};
-    number_text t = digit_text(m.digits, width);
-    t.value = m.value;
-    return t;
-}
-
-// A number at dst, as put_decimal() writes it: `width` must be the one it
-// was rendered with.
-static inline char *put_number(char *dst, const number_text &t, int width)
-{
-    if (t.len == 0)
-        return put_decimal(dst, t.value, width);
-    return put_chars(dst, t);
-}
-
-// Room for the id prefix, "text" or "tag": the writers always read this
-// many bytes of it.
-constexpr std::size_t id_prefix_room = 4;
-static_assert(sizeof "text" - 1 <= id_prefix_room && sizeof "tag" >= id_prefix_room);
-
-// Filling template T: piece K of its plan, then the placeholder after it.
-// Everything about the piece is a compile-time constant, so its copy is a
-// few moves. Digits are stored a whole word at a time, which may write past
-// the number: the caller's reserve() leaves room, and the next piece
-// overwrites the excess.
-template <const char *T, int K>
-static char *fill_piece(char *dst, const char *s, std::size_t slen, const number_text *numbers)
-{
-    constexpr template_plan p = plan(T);
-    constexpr piece pc = p.pieces[K];
-    std::memcpy(dst, T + pc.start, static_cast<std::size_t>(pc.len));
-    dst += pc.len;
-    if constexpr (pc.after == hole::str) {
-        // Only the id prefix fills a "%s": copied as four bytes, "tag" with
-        // its NUL, which the next piece overwrites.
-        std::memcpy(dst, s, id_prefix_room);
-        dst += slen;
-    } else if constexpr (pc.after == hole::dec || pc.after == hole::dec4) {
-        // Which number: count the number placeholders before this one.
-        constexpr int which = [] {
-            int n = 0;
-            for (int k = 0; k < K; ++k)
-                n += plan(T).pieces[k].after == hole::dec || plan(T).pieces[k].after == hole::dec4;
-            return n;
-        }();
-        dst = put_number(dst, numbers[which], pc.after == hole::dec4 ? 4 : 1);
+    if (v == d->value)
+        return;
+    if (v < d->value || v - d->value > 99) {
+        decimal_set(d, v);
+        return;
     }
-    return dst;
+    unsigned carry = static_cast<unsigned>(v - d->value);
+    for (int i = d->len - 1; carry != 0; --i) {
+        if (i < 0) {
+            std::memmove(d->text + 1, d->text, static_cast<std::size_t>(d->len));
+            d->text[0] = '0';
+            ++d->len;
+            i = 0;
+        }
+        const unsigned sum = static_cast<unsigned>(d->text[i] - '0') + carry;
+        d->text[i] = static_cast<char>('0' + sum % 10);
+        carry = sum / 10;
+    }
+    d->value = v;
 }
 
-// Fill template T at `dst`: `s` (of length `slen`) for "%s", and the
-// numbers for "%d" and "%04d" in order, rendered with the padding of their
-// placeholder ("%04d": four digits). Returns the end.
-template <const char *T>
-static char *fill(char *dst, const char *s, std::size_t slen, const number_text *numbers)
+// Move d on to the next number: the odometer's step, the last digit up by
+// one and every 9 before it rolling over to 0.
+static inline void decimal_next(decimal *d)
 {
-    [&]<int... K>(std::integer_sequence<int, K...>)
-    {
-        ((dst = fill_piece<T, K>(dst, s, slen, numbers)), ...);
+    int i = d->len - 1;
+    while (i >= 0 && d->text[i] == '9')
+        d->text[i--] = '0';
+    if (i >= 0) {
+        ++d->text[i];
+    } else {
+        std::memmove(d->text + 1, d->text, static_cast<std::size_t>(d->len));
+        d->text[0] = '1';
+        ++d->len;
     }
-    (std::make_integer_sequence<int, plan(T).count>{});
-    return dst;
+    ++d->value;
+}
+
+// Put d's text at p and return its end. The whole array is copied, a copy
+// of fixed size that needs no call; the bytes past the text are overwritten
+// by what comes next.
+static inline char *put_decimal(char *p, const decimal *d)
+{
+    std::memcpy(p, d->text, sizeof d->text);
+    return p + d->len;
+}
+
+/* -------------------------------------------------------------- templates */
+
+// A template cut at its placeholders while compiling, so that filling it
+// costs a few copies of known lengths instead of a printf.
+struct cut_template {
+    const char *text;
+    int hole[2];   // where "%s%04d" (or the first "%d") and a second "%d" start
+    int size;      // strlen(text)
+};
+
+constexpr char id_hole[] = "%s%04d";
+constexpr char number_hole[] = "%d";
+constexpr int id_hole_len = static_cast<int>(std::size(id_hole)) - 1;
+constexpr int number_hole_len = static_cast<int>(std::size(number_hole)) - 1;
+
+// Where `what` first occurs in t at or after `from`, or -1.
+constexpr int find(const char *t, std::string_view what, int from)
+{
+    const std::size_t at = std::string_view(t).find(what, static_cast<std::size_t>(from));
+    return at == std::string_view::npos ? -1 : static_cast<int>(at);
+}
+
+// A text element's start: its id's placeholder, then its baseline's.
+constexpr cut_template cut_start(const char *t)
+{
+    const int id = find(t, id_hole, 0);
+    return {t,
+            {id, find(t, number_hole, id + id_hole_len)},
+            static_cast<int>(std::string_view(t).size())};
+}
+
+// A template with one number in it (the height, the footer's baseline).
+constexpr cut_template cut_number(const char *t)
+{
+    return {t, {find(t, number_hole, 0), -1}, static_cast<int>(std::string_view(t).size())};
+}
+
+// The start template of each column, in column order.
+inline constexpr cut_template column_start[column_count] = {cut_start(text1_l), cut_start(text1_c),
+                                                            cut_start(text1_r)};
+inline constexpr cut_template height_line = cut_number(header2);
+inline constexpr cut_template footer_lines = cut_number(footer);
+
+static_assert(
+    [] {
+        for (const cut_template &t : column_start)
+            if (t.hole[0] < 0 || t.hole[1] < 0 || find(t.text, "%", t.hole[1] + 1) >= 0)
+                return false;
+        return height_line.hole[0] >= 0 && find(header2, "%", height_line.hole[0] + 1) < 0 &&
+               footer_lines.hole[0] >= 0 && find(footer, "%", footer_lines.hole[0] + 1) < 0;
+    }(),
+    "a text element's start holds its id (%s%04d), then its baseline (%d); header2 and the "
+    "footer hold one number (%d)");
+
+// Copy t.text[from, to) to p and return the end.
+static inline char *put_piece(char *p, const cut_template &t, int from, int to)
+{
+    std::memcpy(p, t.text + from, static_cast<std::size_t>(to - from));
+    return p + (to - from);
 }
 
 /* ---------------------------------------------------------------- writers */
 
 // The most that one text element takes: a full layout read, its template
-// and two 64-bit numbers, with room to spare for the copies that overrun.
-constexpr std::size_t max_piece = 256 + line_buffer_size;
-static_assert(sizeof(receipt_out{}.buf) >= 4 * max_piece);
+// and two numbers, with room to spare.
+constexpr std::size_t max_element = 256 + line_buffer_size;
+static_assert(sizeof(receipt_out{}.buf) >= column_count * max_element);
 
 // Take over `stream`: the stream's own buffering is turned off, since the
-// output is gathered here and handed over in large blocks anyway.
+// output is gathered here and handed over a whole buffer at a time anyway.
 void receipt_attach(receipt_out *out, std::FILE *stream)
 {
     std::setvbuf(stream, nullptr, _IONBF, 0);
     out->stream = stream;
     out->len = 0;
     out->failed = false;
-    out->id = memo_of(-1);
-    out->y = memo_of(-1);
+    out->id.width = 4;   // "%04d"
+    decimal_set(&out->id, 0);
+    out->y.width = 1;   // "%d"
+    decimal_set(&out->y, 0);
 }
 
 // Hand the buffered output to the stream. A short write marks the receipt
@@ -399,30 +227,12 @@ int receipt_flush(receipt_out *out)
     return out->failed ? -1 : 0;
 }
 
-// Make room in a full buffer: hand over its whole pages and keep the rest
-// for the next block. Writes of whole, aligned pages spare the system from
-// filling and revisiting half-written pages of the file.
-static void flush_pages(receipt_out *out)
-{
-    const std::size_t whole = out->len / receipt_page * receipt_page;
-    if (whole == 0 || out->failed) {
-        receipt_flush(out);
-        return;
-    }
-    if (std::fwrite(out->buf, 1, whole, out->stream) != whole) {
-        out->failed = true;
-        out->len = 0;
-        return;
-    }
-    std::memmove(out->buf, out->buf + whole, out->len - whole);
-    out->len -= whole;
-}
-
-// Make sure the next `size` bytes fit in the buffer.
+// Room for the next `size` bytes, at most max_element: the buffer is
+// flushed first when they would not fit.
 static char *reserve(receipt_out *out, std::size_t size)
 {
     if (out->len + size > sizeof out->buf)
-        flush_pages(out);
+        receipt_flush(out);
     return out->buf + out->len;
 }
 
@@ -431,14 +241,15 @@ static void commit(receipt_out *out, const char *end)
     out->len = static_cast<std::size_t>(end - out->buf);
 }
 
-// Append raw bytes of any length (the logo's data lines).
+// Append raw bytes of any length (the templates without placeholders, the
+// logo's data lines).
 void write_bytes(receipt_out *out, const char *bytes, std::size_t n)
 {
     while (n > 0) {
         if (out->len == sizeof out->buf)
-            flush_pages(out);
-        std::size_t room = sizeof out->buf - out->len;
-        std::size_t take = n < room ? n : room;
+            receipt_flush(out);
+        const std::size_t room = sizeof out->buf - out->len;
+        const std::size_t take = n < room ? n : room;
         std::memcpy(out->buf + out->len, bytes, take);
         out->len += take;
         bytes += take;
@@ -446,69 +257,43 @@ void write_bytes(receipt_out *out, const char *bytes, std::size_t n)
     }
 }
 
-// A template whose only placeholder is one "%d", filled with `v`.
-template <const char *T>
-static void write_with_number(receipt_out *out, long long v)
+// A template holding one "%d", filled with v.
+static void write_with_number(receipt_out *out, const cut_template &t, long long v)
 {
-    const number_text numbers[] = {render(memo_of(v), 1)};
-    commit(out, fill<T>(reserve(out, max_piece), nullptr, 0, numbers));
+    decimal d;
+    d.width = 1;
+    decimal_set(&d, v);
+    char *p = reserve(out, static_cast<std::size_t>(t.size) + sizeof d.text);
+    p = put_piece(p, t, 0, t.hole[0]);
+    p = put_decimal(p, &d);
+    p = put_piece(p, t, t.hole[0] + number_hole_len, t.size);
+    commit(out, p);
 }
 
 void write_prologue(receipt_out *out, long long height)
 {
     write_bytes(out, header1, std::size(header1) - 1);
-    write_with_number<header2>(out, height);
+    write_with_number(out, height_line, height);
     write_bytes(out, header3, std::size(header3) - 1);
 }
 
-// Copy a field's text. Fields are mostly short, and for up to 16 bytes two
-// overlapping word copies beat a call to memcpy; longer texts take the call.
-static inline char *put_text(char *dst, const char *src, std::size_t n)
-{
-    if (n >= 8 && n <= 16) {
-        std::memcpy(dst, src, 8);
-        std::memcpy(dst + n - 8, src + n - 8, 8);
-    } else if (n >= 4 && n < 8) {
-        std::memcpy(dst, src, 4);
-        std::memcpy(dst + n - 4, src + n - 4, 4);
-    } else if (n < 4) {
-        for (std::size_t i = 0; i < n; ++i)
-            dst[i] = src[i];
-    } else {
-        std::memcpy(dst, src, n);
-    }
-    return dst + n;
-}
-
-// The start template of each column, in column order.
-inline constexpr const char *column_start[column_count] = {text1_l, text1_c, text1_r};
-
-// The element number is written with "%04d", the baseline with "%d".
-constexpr int id_width = 4;
-constexpr int y_width = 1;
-static_assert(
-    [] {
-        for (const char *t : column_start) {
-            const template_plan p = plan(t);
-            if (p.pieces[1].after != hole::dec4 || p.pieces[2].after != hole::dec)
-                return false;
-        }
-        return true;
-    }(),
-    "a text element's start holds its element number (%04d), then its baseline (%d)");
-
-// One text element at `p` in column C: the column's start template with
-// its id and baseline, the field text unchanged (it may hold character
-// references), then text2. The column is a template argument, so the
-// element is filled without asking which column it is in.
-template <column C>
-static inline char *put_element(char *p, const char *text, std::size_t n, number_text id,
-                                number_text y)
+// One text element at p: the column's start template with the id ("tag" or
+// "text" and the element number, at least four digits) and the baseline,
+// the field text unchanged (it may hold character references), then text2.
+// Inlined with the column's template known, the copies have fixed lengths.
+static inline char *put_element(char *p, const cut_template &t, const char *text, std::size_t n,
+                                const decimal *id, const decimal *y)
 {
     const bool tag = is_field_name(text, n);
-    const number_text numbers[] = {id, y};
-    p = fill<column_start[static_cast<int>(C)]>(p, tag ? "tag" : "text", tag ? 3 : 4, numbers);
-    p = put_text(p, text, n);
+    p = put_piece(p, t, 0, t.hole[0]);
+    std::memcpy(p, tag ? "tag" : "text", 4);   // "tag" with its NUL, overwritten next
+    p += tag ? 3 : 4;
+    p = put_decimal(p, id);
+    p = put_piece(p, t, t.hole[0] + id_hole_len, t.hole[1]);
+    p = put_decimal(p, y);
+    p = put_piece(p, t, t.hole[1] + number_hole_len, t.size);
+    std::memcpy(p, text, n);
+    p += n;
     std::memcpy(p, text2, std::size(text2) - 1);
     return p + std::size(text2) - 1;
 }
@@ -516,66 +301,59 @@ static inline char *put_element(char *p, const char *text, std::size_t n, number
 void write_text(receipt_out *out, column col, const char *text, std::size_t n,
                 long long element_number, long long baseline)
 {
-    char *p = reserve(out, max_piece);
-    const number_text id = render(memo_of(element_number), id_width);
-    const number_text y = render(memo_of(baseline), y_width);
+    char *p = reserve(out, max_element);
+    decimal_move(&out->id, element_number);
+    decimal_move(&out->y, baseline);
     switch (col) {
     case column::left:
-        p = put_element<column::left>(p, text, n, id, y);
+        p = put_element(p, column_start[0], text, n, &out->id, &out->y);
         break;
     case column::centre:
-        p = put_element<column::centre>(p, text, n, id, y);
+        p = put_element(p, column_start[1], text, n, &out->id, &out->y);
         break;
     case column::right:
-        p = put_element<column::right>(p, text, n, id, y);
+        p = put_element(p, column_start[2], text, n, &out->id, &out->y);
         break;
     }
     commit(out, p);
 }
 
-// The elements of one row, left to right, with one look at the buffer for
-// all of them. The memos mostly hold the row's first element number and
-// its baseline already; they are left holding the next row's.
+// The elements of one row, left to right, each taking the next number: the
+// row's room is made once, its baseline moved on once, and its element
+// numbers stepped one by one.
 void write_row(receipt_out *out, const char *const field[column_count],
                const std::size_t field_len[column_count], long long *element_number,
                long long baseline)
 {
-    char *p = reserve(out, column_count * max_piece);
-    decimal_memo id = out->id.value == *element_number ? out->id : memo_of(*element_number);
-    const decimal_memo y = out->y.value == baseline ? out->y : memo_of(baseline);
-    constexpr int l = static_cast<int>(column::left);
-    constexpr int c = static_cast<int>(column::centre);
-    constexpr int r = static_cast<int>(column::right);
-    const number_text y_text = render(y, y_width);   // the same in every element
-    if (field_len[l] != 0) {
-        p = put_element<column::left>(p, field[l], field_len[l], render(id, id_width), y_text);
-        id = memo_step(id, 1);
+    char *p = reserve(out, column_count * max_element);
+    decimal *id = &out->id;
+    decimal_move(id, *element_number);
+    decimal_move(&out->y, baseline);
+    if (field_len[0] != 0) {
+        p = put_element(p, column_start[0], field[0], field_len[0], id, &out->y);
+        decimal_next(id);
     }
-    if (field_len[c] != 0) {
-        p = put_element<column::centre>(p, field[c], field_len[c], render(id, id_width), y_text);
-        id = memo_step(id, 1);
+    if (field_len[1] != 0) {
+        p = put_element(p, column_start[1], field[1], field_len[1], id, &out->y);
+        decimal_next(id);
     }
-    if (field_len[r] != 0) {
-        p = put_element<column::right>(p, field[r], field_len[r], render(id, id_width), y_text);
-        id = memo_step(id, 1);
+    if (field_len[2] != 0) {
+        p = put_element(p, column_start[2], field[2], field_len[2], id, &out->y);
+        decimal_next(id);
     }
+    *element_number = id->value;
     commit(out, p);
-    *element_number = id.value;
-    out->id = id;
-    out->y = memo_step(y, row_pitch);
 }
 
 // A row with no text is an empty line.
 void write_blank(receipt_out *out)
 {
-    char *p = reserve(out, max_piece);
-    *p++ = '\n';
-    commit(out, p);
+    write_bytes(out, "\n", 1);
 }
 
 void write_footer(receipt_out *out, long long baseline)
 {
-    write_with_number<footer>(out, baseline);
+    write_with_number(out, footer_lines, baseline);
 }
 
 // Flush and close; any write, the flush or the close failing makes it -1.

@@ -14,22 +14,23 @@
 //   with a logo. 64-bit, so no layout is too long for it.
 //
 //   Writers. A receipt_out collects output in a fixed buffer and hands it to
-//   its stream (unbuffered from receipt_attach on) in large blocks. The
-//   writers never report failure themselves: a failed write sets `failed`,
-//   which stays set, and all later output is dropped. Check `failed` (or the result of receipt_flush/receipt_close)
-//   wherever the run must stop on a write error. receipt_close() flushes,
+//   its stream (unbuffered from receipt_attach on) a whole buffer at a time.
+//   The writers never report failure themselves: a failed write sets
+//   `failed`, which stays set, and all later output is dropped. Check
+//   `failed` (or the result of receipt_flush or receipt_close) wherever the
+//   run must stop on a write error. receipt_close() flushes,
 //   closes the stream and returns 0, or -1 when any write, the flush or the
 //   close failed; the stream is closed either way.
 //
 //   write_text() writes one text element; write_row() writes the elements of
 //   a split row, one per field of non-zero length, left to right, numbering
-//   them from *element_number on and advancing it past them.
+//   them from *element_number on and advancing it past them. Element numbers,
+//   baselines and heights are numbers from 0 up.
 
 #ifndef GEN_XML_RECEIPT_H
 #define GEN_XML_RECEIPT_H
 
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
 
 #include "layout.h"
@@ -101,26 +102,23 @@ long long receipt_height(long long line_count, bool has_image);
 
 /* ---------------------------------------------------------------- writers */
 
-// A number as written last time, kept so that the next one is cheap:
-// element numbers grow by one, and each row's baseline is 30 below the
-// last. While the value is below 10^8, `digits` holds its decimal digits,
-// one to a byte, the last digit in the lowest byte, and a step is added to
-// them in place.
-struct decimal_memo {
+// A number from 0 up, kept as the decimal text it is written as (with zeros
+// in front to at least `width` digits), so that moving it on to the next
+// element or row changes a digit or two instead of converting it anew.
+struct decimal {
     long long value;
-    std::uint64_t digits;
+    int width;
+    int len;
+    char text[24];
 };
 
-// Output goes to the stream in whole pages of this size where it can.
-constexpr std::size_t receipt_page = 4096;
-
 struct receipt_out {
-    alignas(receipt_page) char buf[1 << 17];
     std::FILE *stream;
     std::size_t len;
     bool failed;
-    decimal_memo id;
-    decimal_memo y;
+    decimal id;   // the last element number written
+    decimal y;    // the last baseline written
+    char buf[1 << 17];
 };
 
 void receipt_attach(receipt_out *out, std::FILE *stream);
