@@ -6,33 +6,46 @@
 
 /* ---------------------------------------------------------------- reading */
 
-// Start reading `stream` from its current position, with an empty read-ahead.
+// Start reading `stream` from its start, with an empty read-ahead.
 void layout_attach(layout_file *lf, std::FILE *stream)
 {
     lf->stream = stream;
     lf->pos = 0;
     lf->len = 0;
     lf->eof = false;
+    lf->at_start = true;
     lf->has_nul = false;
 }
+
+// The UTF-8 byte order mark that Windows editors put in front of a file.
+constexpr char byte_order_mark[] = "\xEF\xBB\xBF";
+constexpr int byte_order_mark_len = static_cast<int>(sizeof byte_order_mark) - 1;
+static_assert(read_ahead_size >= byte_order_mark_len, "the mark must fit in the first refill");
 
 // The bytes waiting in the read-ahead, refilling it when it is used up: 0 at
 // the end of the file (which sets eof), -1 on a read error. A refill also
 // notes whether the new bytes hold a NUL byte, so that rows need not look.
+// A byte order mark at the very start of the file is passed over: it is
+// not text, and left in it would hide a field name in the first column.
 static int available(layout_file *lf)
 {
-    if (lf->pos < lf->len)
-        return lf->len - lf->pos;
-    const std::size_t got = std::fread(lf->chunk, 1, sizeof lf->chunk, lf->stream);
-    lf->pos = 0;
-    lf->len = static_cast<int>(got);
-    lf->has_nul = std::memchr(lf->chunk, '\0', got) != nullptr;
-    if (got > 0)
-        return lf->len;
-    if (std::ferror(lf->stream))
-        return -1;
-    lf->eof = true;
-    return 0;
+    while (lf->pos >= lf->len) {
+        const std::size_t got = std::fread(lf->chunk, 1, sizeof lf->chunk, lf->stream);
+        lf->pos = 0;
+        lf->len = static_cast<int>(got);
+        lf->has_nul = std::memchr(lf->chunk, '\0', got) != nullptr;
+        if (got == 0) {
+            if (std::ferror(lf->stream))
+                return -1;
+            lf->eof = true;
+            return 0;
+        }
+        if (lf->at_start && lf->len >= byte_order_mark_len &&
+            std::memcmp(lf->chunk, byte_order_mark, byte_order_mark_len) == 0)
+            lf->pos = byte_order_mark_len;
+        lf->at_start = false;
+    }
+    return lf->len - lf->pos;
 }
 
 // How many of the `avail` bytes at `from` the read in progress takes when it

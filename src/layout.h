@@ -11,7 +11,9 @@
 //   before the end of the file. `eof` is set by the read that runs into the
 //   end of the file, so a file ending in a line feed yields one last, empty
 //   read, an empty file yields exactly one empty read, and a read that stops
-//   at a line feed or at 999 bytes never sets it.
+//   at a line feed or at 999 bytes never sets it. A file that starts with the
+//   UTF-8 byte order mark EF BB BF is read from the byte after it; a mark
+//   anywhere else is text.
 //
 //   layout_read(lf, line) stores the next read in `line`, NUL-terminated,
 //   and returns the number of bytes stored (0 to 999), or -1 when the stream
@@ -77,7 +79,8 @@ struct layout_file {
     int pos;
     int len;
     bool eof;
-    bool has_nul;   // whether chunk[0, len) holds a NUL byte
+    bool at_start;   // the next refill is the file's first
+    bool has_nul;    // whether chunk[0, len) holds a NUL byte
     char chunk[read_ahead_size];
 };
 
