@@ -222,6 +222,28 @@ TEST(XmlText, LooksAtExactlyTheBytesGiven)
     EXPECT_FALSE(is_xml_text("a\0", 2));
 }
 
+// A bad byte is found wherever it stands in a field of any length, and a
+// good one that is not plain ASCII passes wherever it stands.
+TEST(XmlText, EveryPositionOfFieldsUpToFortyBytes)
+{
+    for (std::size_t n = 1; n <= 40; ++n) {
+        const std::string plain(n, 'a');
+        EXPECT_TRUE(xml_text(plain)) << n;
+        for (std::size_t at = 0; at < n; ++at) {
+            for (const char *bad : {"<", "&", "\x01", "\xE9"}) {
+                std::string t = plain;
+                t[at] = bad[0];
+                EXPECT_FALSE(xml_text(t)) << "byte " << shown(bad) << " at " << at << " of " << n;
+            }
+            std::string good = plain;
+            good[at] = '\t';
+            EXPECT_TRUE(xml_text(good)) << "TAB at " << at << " of " << n;
+            good = plain.substr(0, at) + "\xC3\xA9" + plain.substr(at + 1);
+            EXPECT_TRUE(xml_text(good)) << "C3 A9 at " << at << " of " << n;
+        }
+    }
+}
+
 // Every single byte: printable ASCII but '&' and '<' and the three allowed
 // controls are text on their own, and no other byte is.
 TEST(XmlText, EverySingleByte)
