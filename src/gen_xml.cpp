@@ -8,6 +8,7 @@
 // in a second pass. See gen_xml.1 for the layout format and exit statuses.
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -26,6 +27,9 @@ constexpr char msg_read[] = "Could not read file: %s\n";
 constexpr char msg_write[] = "Could not write file: %s\n";
 constexpr char msg_long_line[] = "Warn line %lld too long!\n";
 constexpr char msg_encode[] = "Image encode error\n";
+constexpr char msg_not_xml[] = "Warn line %lld not valid XML!\n";
+constexpr char msg_not_bmp[] = "Warn logo is not a BMP file!\n";
+constexpr char msg_extra_args[] = "Warn too many arguments, no logo!\n";
 
 enum exit_status {
     status_ok = 0,
@@ -62,6 +66,18 @@ static void warn_long_line(long long read_number)
     std::fprintf(stderr, msg_long_line, read_number);
 }
 
+// Whether every field of a split row that is written (non-zero length) is
+// XML text: the receipt takes field text as it stands, so a bare '&' or
+// '<', or text that is not UTF-8, makes a receipt no parser accepts.
+static bool row_is_xml_text(const char *const field[column_count],
+                            const std::size_t len[column_count])
+{
+    for (int i = 0; i < column_count; ++i)
+        if (len[i] != 0 && !is_xml_text(field[i], len[i]))
+            return false;
+    return true;
+}
+
 // Open an input file and make sure it can be read as a file: a directory
 // opens but fails its first read, and a pipe cannot be rewound for the
 // second pass. Either way the run must refuse it before any receipt exists.
@@ -86,12 +102,22 @@ static file_ptr open_input(const char *path, const char *mode, bool must_seek)
 
 int main(int argc, char **argv)
 {
+    // 0. A file-size limit must end in "Could not write file", not in a
+    //    silent kill halfway through the receipt: with SIGXFSZ ignored, the
+    //    write that crosses the limit fails and is reported.
+#ifdef SIGXFSZ
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+
     // 1. Arguments: receipt and layout, and a logo only when exactly three
-    //    paths are given; a fourth path turns the logo off.
+    //    paths are given; a fourth path turns the logo off, which is
+    //    worth a warning: it is mostly a logo path with an unquoted space.
     if (argc < 3) {
         std::printf(msg_usage, argc > 0 && argv[0] != nullptr ? argv[0] : "gen_xml");
         return status_usage;
     }
+    if (argc > 4)
+        std::fputs(msg_extra_args, stderr);
     const bool has_image = argc == 4;
     const char *receipt_path = argv[1];
     const char *layout_path = argv[2];
@@ -133,8 +159,9 @@ int main(int argc, char **argv)
     long long baseline = first_baseline;
     long long element_number = 1;
     write_prologue(&out, receipt_height(line_count, has_image));
+    bool is_bmp = false;
     if (has_image) {
-        switch (write_logo(logo.get(), &out, line_buffer, line_buffer_size - 1)) {
+        switch (write_logo(logo.get(), &out, line_buffer, line_buffer_size - 1, &is_bmp)) {
         case logo_result::ok:
             break;
         case logo_result::encode_error:
@@ -146,9 +173,13 @@ int main(int argc, char **argv)
     }
     if (out.failed)
         return fail(status_io, msg_write, receipt_path);
+    if (has_image && !is_bmp)
+        std::fputs(msg_not_bmp, stderr);   // embedded all the same
 
     // 6. Writing pass: one text element per non-empty field, an empty line
-    //    for a blank row, every row 30 units below the last.
+    //    for a blank row, every row 30 units below the last. A row whose
+    //    text would break the receipt's XML is written all the same, with
+    //    one warning for its read.
     long long read_number = 0;
     do {
         layout_row row;
@@ -158,6 +189,8 @@ int main(int argc, char **argv)
         ++read_number;
         if (len > line_warn_above)
             warn_long_line(read_number);
+        if (row.has_nul || !row_is_xml_text(row.field, row.len))
+            std::fprintf(stderr, msg_not_xml, read_number);
         if (len == 0)
             write_blank(&out);
         else

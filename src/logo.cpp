@@ -25,18 +25,25 @@ static bool put_chunk(const unsigned char *chunk, int size, bool line_before, re
 // ends exactly at the end of the file does not yet know it is the last):
 // such a logo's data ends with a line feed before the closing quote. The
 // logo is read many chunks at a time, which gives the same chunks with far
-// fewer calls and system reads.
-logo_result write_logo(std::FILE *logo, receipt_out *out, char *text, int capacity)
+// fewer calls and system reads. The first block holds the logo's first
+// two bytes whenever it has two, which tell a BMP file.
+logo_result write_logo(std::FILE *logo, receipt_out *out, char *text, int capacity, bool *is_bmp)
 {
     constexpr std::size_t block_chunks = 607;   // about 32 KiB a read
     unsigned char block[block_chunks * logo_chunk_size];
     bool line_before = false;
+    bool first_block = true;
 
+    if (is_bmp != nullptr)
+        *is_bmp = false;
     write_bytes(out, image1, std::size(image1) - 1);
     for (;;) {
         std::size_t got = std::fread(block, 1, sizeof block, logo);
         if (got < sizeof block && std::ferror(logo))
             return logo_result::read_error;
+        if (first_block && is_bmp != nullptr)
+            *is_bmp = got >= 2 && block[0] == 'B' && block[1] == 'M';
+        first_block = false;
         std::size_t at = 0;
         for (; got - at >= logo_chunk_size; at += logo_chunk_size) {
             if (!put_chunk(block + at, logo_chunk_size, line_before, out, text, capacity))

@@ -2,8 +2,8 @@
 //
 // Contract
 //
-//   write_logo(logo, out, text, capacity) writes the logo's image element to
-//   `out`: image1, the data lines, image2. The logo stream is read in chunks
+//   write_logo(logo, out, text, capacity, is_bmp) writes the logo's image
+//   element to `out`: image1, the data lines, image2. The logo stream is read in chunks
 //   of logo_chunk_size (54) bytes; each chunk is encoded with base64_encode
 //   into `text`, given `capacity` characters (the buffer needs one more byte
 //   for the NUL), and becomes one data line of 72 characters, the last line
@@ -15,7 +15,9 @@
 //   capacity too small for a chunk (the receipt keeps what was written up to
 //   then), or read_error when the logo stream reports a read error. Write
 //   errors are left in out->failed. The caller moves the baseline by
-//   logo_shift.
+//   logo_shift. Unless is_bmp is null, *is_bmp is set to whether the logo's
+//   first two bytes are "BM", the start of every BMP file (false for a
+//   shorter logo, and when the first read fails).
 
 #ifndef GEN_XML_LOGO_H
 #define GEN_XML_LOGO_H
@@ -28,6 +30,7 @@ constexpr int logo_chunk_size = 54;
 
 enum class logo_result { ok, encode_error, read_error };
 
-logo_result write_logo(std::FILE *logo, receipt_out *out, char *text, int capacity);
+logo_result write_logo(std::FILE *logo, receipt_out *out, char *text, int capacity,
+                       bool *is_bmp = nullptr);
 
 #endif

@@ -367,3 +367,152 @@ int receipt_close(receipt_out *out)
     out->stream = nullptr;
     return out->failed ? -1 : 0;
 }
+
+/* --------------------------------------------------------------- XML text */
+
+// Bytes that can be taken without a second look: printable ASCII other than
+// '&' (a reference), '<' (markup) and ']' (the start of "]]>"). Most fields
+// are made of nothing else.
+constexpr auto plain_xml_bytes = [] {
+    struct {
+        bool plain[256];
+    } t{};
+    for (int c = 0x20; c < 0x80; ++c)
+        t.plain[c] = c != '&' && c != '<' && c != ']';
+    return t;
+}();
+
+// Whether code point c is a character XML 1.0 allows: TAB, LF, CR, and
+// U+0020 up to U+10FFFF except the surrogates, U+FFFE and U+FFFF.
+static bool is_xml_char(unsigned long c)
+{
+    if (c < 0x20)
+        return c == '\t' || c == '\n' || c == '\r';
+    if (c < 0xD800)
+        return true;
+    if (c < 0xE000)
+        return false;
+    if (c < 0x10000)
+        return c != 0xFFFE && c != 0xFFFF;
+    return c <= 0x10FFFF;
+}
+
+// The length of the character reference or predefined entity that starts
+// at s[0] ('&') and fits in s[0, n), or 0 when there is none there or it
+// names a character XML does not allow. A number is held at 0x110000 once
+// it grows past the last code point, so no length of digits overflows it.
+static std::size_t xml_reference_length(const unsigned char *s, std::size_t n)
+{
+    static constexpr const char *entities[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"};
+    if (n < 2)
+        return 0;
+    if (s[1] != '#') {
+        for (const char *e : entities) {
+            const std::size_t len = std::string_view(e).size();
+            if (len <= n && std::memcmp(s, e, len) == 0)
+                return len;
+        }
+        return 0;
+    }
+    const bool hex = n >= 3 && s[2] == 'x';
+    std::size_t i = hex ? 3 : 2;
+    const std::size_t first_digit = i;
+    unsigned long code = 0;
+    for (; i < n; ++i) {
+        const unsigned char c = s[i];
+        unsigned long digit;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned long>(c - '0');
+        else if (hex && c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned long>(c - 'a' + 10);
+        else if (hex && c >= 'A' && c <= 'F')
+            digit = static_cast<unsigned long>(c - 'A' + 10);
+        else
+            break;
+        code = code * (hex ? 16 : 10) + digit;
+        if (code > 0x10FFFF)
+            code = 0x110000;
+    }
+    if (i == first_digit || i == n || s[i] != ';' || !is_xml_char(code))
+        return 0;
+    return i + 1;
+}
+
+// The length of the well-formed UTF-8 sequence of two to four bytes that
+// starts at s[0] (a byte from 0x80 up) and fits in s[0, n), or 0 when the
+// bytes there are no such sequence or encode a character XML does not
+// allow. The ranges of the second byte rule out overlong forms, the
+// surrogates and anything above U+10FFFF.
+static std::size_t utf8_char_length(const unsigned char *s, std::size_t n)
+{
+    const unsigned char b0 = s[0];
+    std::size_t len;
+    unsigned char lo = 0x80;   // the range of the second byte
+    unsigned char hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        len = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3;
+        if (b0 == 0xE0)
+            lo = 0xA0;
+        else if (b0 == 0xED)
+            hi = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4;
+        if (b0 == 0xF0)
+            lo = 0x90;
+        else if (b0 == 0xF4)
+            hi = 0x8F;
+    } else {
+        return 0;
+    }
+    if (len > n || s[1] < lo || s[1] > hi)
+        return 0;
+    for (std::size_t i = 2; i < len; ++i)
+        if (s[i] < 0x80 || s[i] > 0xBF)
+            return 0;
+    // U+FFFE and U+FFFF are EF BF BE and EF BF BF.
+    if (b0 == 0xEF && s[1] == 0xBF && s[2] >= 0xBE)
+        return 0;
+    return len;
+}
+
+// Field text is copied into the receipt as it stands, so it must already
+// be XML character data there. Most fields are plain bytes only, settled in
+// one short loop; in the others, everything that is not plain is looked at
+// where it stands.
+bool is_xml_text(const char *text, std::size_t n)
+{
+    const auto *s = reinterpret_cast<const unsigned char *>(text);
+    // Plain bytes first, as far as they go: the string's NUL is not plain,
+    // so it ends this loop without a count to keep. Going past s[n] only
+    // means that the first n bytes were all plain.
+    std::size_t i = 0;
+    while (plain_xml_bytes.plain[s[i]])
+        ++i;
+    while (i < n) {
+        if (plain_xml_bytes.plain[s[i]]) {
+            ++i;
+            continue;
+        }
+        const unsigned char c = s[i];
+        std::size_t len = 1;
+        if (c < 0x20) {
+            if (c != '\t' && c != '\n' && c != '\r')
+                return false;
+        } else if (c == '<') {
+            return false;
+        } else if (c == ']') {
+            if (n - i >= 3 && s[i + 1] == ']' && s[i + 2] == '>')
+                return false;
+        } else if (c == '&') {
+            len = xml_reference_length(s + i, n - i);
+        } else {
+            len = utf8_char_length(s + i, n - i);
+        }
+        if (len == 0)
+            return false;
+        i += len;
+    }
+    return true;
+}

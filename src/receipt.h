@@ -26,6 +26,18 @@
 //   a split row, one per field of non-zero length, left to right, numbering
 //   them from *element_number on and advancing it past them. Element numbers,
 //   baselines and heights are numbers from 0 up.
+//
+//   XML text. is_xml_text(s, n) judges the first n bytes of the C string s
+//   (every field is one; it may read on to the string's NUL, and NUL bytes
+//   before s[n] count as bytes, not as an end). It returns true when they may
+//   stand as they are between a start tag and an end tag of the receipt,
+//   else false. That holds when they are well-formed UTF-8 (no overlong
+//   form, no surrogate, nothing above U+10FFFF, no sequence cut off at the
+//   end); every character is one XML 1.0 allows (TAB, LF, CR, U+0020 and up
+//   except U+FFFE and U+FFFF); there is no '<' and no "]]>"; and every '&'
+//   starts &amp; &lt; &gt; &quot; &apos; or a reference &#digits; or
+//   &#xhex-digits; to an allowed character. No other entity is declared in
+//   the receipt. n = 0 is true.
 
 #ifndef GEN_XML_RECEIPT_H
 #define GEN_XML_RECEIPT_H
@@ -133,5 +145,10 @@ void write_footer(receipt_out *out, long long baseline);
 void write_bytes(receipt_out *out, const char *bytes, std::size_t n);
 int receipt_flush(receipt_out *out);
 int receipt_close(receipt_out *out);
+
+/* --------------------------------------------------------------- XML text */
+
+// Field text goes into the receipt unescaped; this tells whether it can.
+bool is_xml_text(const char *s, std::size_t n);
 
 #endif

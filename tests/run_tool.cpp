@@ -101,7 +101,9 @@ tool_result run_tool(const std::vector<std::string> &args, const std::string &di
         if (chdir(dir.c_str()) != 0)
             _exit(126);
         if (opt.fsize_limit >= 0) {
-            signal(SIGXFSZ, SIG_IGN);   // stays ignored across exec
+            // Ignored stays ignored across exec; the default action is
+            // how a shell starts the tool under `ulimit -f`.
+            signal(SIGXFSZ, opt.fsize_signal_default ? SIG_DFL : SIG_IGN);
             rlimit rl{};
             rl.rlim_cur = rl.rlim_max = static_cast<rlim_t>(opt.fsize_limit);
             if (setrlimit(RLIMIT_FSIZE, &rl) != 0)

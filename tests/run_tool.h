@@ -18,6 +18,10 @@ struct tool_options {
     long long fsize_limit = -1;      // RLIMIT_FSIZE in bytes (SIGXFSZ ignored), -1 for none
     bool stdin_pipe = false;         // standard input is a pipe fed with stdin_data
     std::string stdin_data;
+
+    // With fsize_limit: leave SIGXFSZ at its default action (the process is
+    // killed by it unless the tool ignores it), as a shell starts the tool.
+    bool fsize_signal_default = false;
 };
 
 // Run gen_xml with `args` (not counting the program name) in `dir`.
