@@ -17,6 +17,55 @@
 #include "logo.h"
 #include "receipt.h"
 
+/* ---------------------------------------------------------- Windows paths */
+
+// Windows hands a program its arguments as UTF-16; the narrow argv of main()
+// would carry them in the ANSI code page, which cannot hold every name (a
+// Chinese file name on a Western system) and spells the rest in other bytes
+// than Linux does. So on Windows the run starts at wmain(), which turns the
+// arguments into UTF-8, and files are opened by turning a UTF-8 path back
+// into UTF-16. Messages then print every path in the same bytes as on Linux.
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+// The longest command line Windows passes is 32767 UTF-16 units; one unit
+// takes at most three UTF-8 bytes, and each argument one more for its NUL.
+constexpr int wide_path_max = 32768;
+static char arg_bytes[3 * wide_path_max + wide_path_max];
+static char *arg_vector[wide_path_max + 1];
+
+// Open a file named by a UTF-8 path, as std::fopen would with "r", "rb" or
+// "w+x". The C runtime's fopen knows no "x" in every version, so the receipt
+// is created with _O_EXCL, in text mode, and then given a stream.
+static std::FILE *open_file(const char *path, const char *mode)
+{
+    static wchar_t wide[wide_path_max];
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path, -1, wide, wide_path_max) == 0) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    if (mode[0] == 'w') {
+        const int fd = _wopen(wide, _O_RDWR | _O_CREAT | _O_EXCL | _O_TEXT, _S_IREAD | _S_IWRITE);
+        if (fd < 0)
+            return nullptr;
+        std::FILE *f = _wfdopen(fd, L"w+");
+        if (f == nullptr)
+            _close(fd);
+        return f;
+    }
+    return _wfopen(wide, mode[1] == 'b' ? L"rb" : L"r");
+}
+#else
+static std::FILE *open_file(const char *path, const char *mode)
+{
+    return std::fopen(path, mode);
+}
+#endif
+
 /* --------------------------------------------------------------- messages */
 
 constexpr char msg_usage[] = "usage: %s output_receipt text_source [path_to_image]\n";
@@ -83,7 +132,7 @@ static bool row_is_xml_text(const char *const field[column_count],
 // second pass. Either way the run must refuse it before any receipt exists.
 static file_ptr open_input(const char *path, const char *mode, bool must_seek)
 {
-    file_ptr f{std::fopen(path, mode), close_quietly};
+    file_ptr f{open_file(path, mode), close_quietly};
     if (!f)
         return f;
     int c = std::getc(f.get());
@@ -100,7 +149,7 @@ static file_ptr open_input(const char *path, const char *mode, bool must_seek)
 
 /* -------------------------------------------------------------------- run */
 
-int main(int argc, char **argv)
+static int run(int argc, char **argv)
 {
     // 0. A file-size limit must end in "Could not write file", not in a
     //    silent kill halfway through the receipt: with SIGXFSZ ignored, the
@@ -137,9 +186,9 @@ int main(int argc, char **argv)
     // 3. The receipt must be new. The read probe catches readable files;
     //    exclusive creation catches the rest (no read permission, a dangling
     //    symbolic link), so nothing is ever truncated or written through.
-    if (file_ptr probe{std::fopen(receipt_path, "rb"), close_quietly})
+    if (file_ptr probe{open_file(receipt_path, "rb"), close_quietly})
         return fail(status_file, msg_exists, receipt_path);
-    file_ptr receipt{std::fopen(receipt_path, "w+x"), close_quietly};
+    file_ptr receipt{open_file(receipt_path, "w+x"), close_quietly};
     if (!receipt)
         return fail(status_file, errno == EEXIST ? msg_exists : msg_create, receipt_path);
     static receipt_out out;
@@ -208,3 +257,30 @@ int main(int argc, char **argv)
         return fail(status_io, msg_write, receipt_path);
     return status_ok;
 }
+
+/* ------------------------------------------------------------ entry point */
+
+#ifdef _WIN32
+// The arguments as UTF-8, then the same run as everywhere else. A name that
+// is not valid UTF-16 (a lone surrogate) cannot be written in UTF-8 and
+// reaches the run with U+FFFD in its place, so it is not found.
+int wmain(int argc, wchar_t **wargv)
+{
+    int used = 0;
+    for (int i = 0; i < argc && i < wide_path_max; ++i) {
+        const int n =
+            WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, arg_bytes + used,
+                                static_cast<int>(sizeof arg_bytes) - used, nullptr, nullptr);
+        arg_vector[i] = arg_bytes + used;
+        if (n == 0)
+            arg_bytes[used++] = '\0';   // cannot happen for a real command line
+        used += n;
+    }
+    return run(argc, arg_vector);
+}
+#else
+int main(int argc, char **argv)
+{
+    return run(argc, argv);
+}
+#endif
