@@ -7,8 +7,8 @@
 // Every run checks the exit status, the exact text on standard error, what
 // is on disk afterwards (entry by entry), and that the inputs were left as
 // they were. Expected receipts are assembled from the documented pieces in
-// expect.h; the logo's data lines come from a Base64 encoder written here,
-// independent of the tool's codec.
+// expect.h, the logo's data lines included (from a Base64 encoder of its
+// own, independent of the tool's codec).
 
 #include <gtest/gtest.h>
 
@@ -26,65 +26,13 @@
 #include <string>
 #include <vector>
 
+#include "compare.h"
 #include "expect.h"
 #include "run_tool.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-/* -------------------------------------------------- comparing large bytes */
-
-// Short, printable excerpt of `s` around `at`, for failure messages (the
-// strings compared here run to megabytes and must not be printed whole).
-std::string excerpt(const std::string &s, std::size_t at)
-{
-    const std::size_t from = at < 20 ? 0 : at - 20;
-    std::string out;
-    for (std::size_t i = from; i < s.size() && i < at + 20; ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c >= 32 && c < 127 && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        }
-    }
-    return "\"" + out + "\"";
-}
-
-std::size_t first_difference(const std::string &a, const std::string &b)
-{
-    const std::size_t n = std::min(a.size(), b.size());
-    return static_cast<std::size_t>(
-        std::mismatch(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n), b.begin()).first -
-        a.begin());
-}
-
-::testing::AssertionResult same_bytes(const std::string &seen, const std::string &expected)
-{
-    if (seen == expected)
-        return ::testing::AssertionSuccess();
-    const std::size_t at = first_difference(seen, expected);
-    return ::testing::AssertionFailure()
-           << "sizes " << seen.size() << " (seen) and " << expected.size()
-           << " (expected), first difference at byte " << at << ": seen " << excerpt(seen, at)
-           << ", expected " << excerpt(expected, at);
-}
-
-// The bytes on disk must be the start of the complete receipt: a cut
-// receipt holds what was written up to the failure and nothing else.
-::testing::AssertionResult is_start_of(const std::string &seen, const std::string &full)
-{
-    if (seen.size() <= full.size() && full.compare(0, seen.size(), seen) == 0)
-        return ::testing::AssertionSuccess();
-    const std::size_t at = first_difference(seen, full);
-    return ::testing::AssertionFailure()
-           << "the " << seen.size() << " bytes on disk are not the start of the " << full.size()
-           << "-byte receipt; first difference at byte " << at << ": seen " << excerpt(seen, at)
-           << ", expected " << excerpt(full, at);
-}
 
 /* ------------------------------------------------------ the disk, entries */
 
@@ -151,39 +99,6 @@ void unlock(const std::string &root)
     for (const fs::directory_entry &de : fs::recursive_directory_iterator(root, ec))
         if (!de.is_symlink(ec))
             fs::permissions(de.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-}
-
-/* ----------------------------------------------------------------- Base64 */
-
-// The logo's data lines as documented: every 54-byte chunk, and then the
-// remaining S mod 54 bytes (possibly none), each as standard padded Base64,
-// joined by single line feeds.
-std::string logo_data_lines(const std::string &logo)
-{
-    static const char alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    auto encode = [](const unsigned char *p, std::size_t n) {
-        std::string s;
-        for (std::size_t i = 0; i < n; i += 3) {
-            const std::size_t k = std::min<std::size_t>(3, n - i);
-            std::uint32_t v = static_cast<std::uint32_t>(p[i]) << 16;
-            if (k > 1)
-                v |= static_cast<std::uint32_t>(p[i + 1]) << 8;
-            if (k > 2)
-                v |= p[i + 2];
-            s += alphabet[(v >> 18) & 63];
-            s += alphabet[(v >> 12) & 63];
-            s += k > 1 ? alphabet[(v >> 6) & 63] : '=';
-            s += k > 2 ? alphabet[v & 63] : '=';
-        }
-        return s;
-    };
-    const auto *bytes = reinterpret_cast<const unsigned char *>(logo.data());
-    std::string lines;
-    std::size_t at = 0;
-    for (; at + 54 <= logo.size(); at += 54)
-        lines += encode(bytes + at, 54) + "\n";
-    return lines + encode(bytes + at, logo.size() - at);
 }
 
 std::string random_bytes(std::size_t n, unsigned seed)
