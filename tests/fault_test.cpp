@@ -165,7 +165,10 @@ const fixture &large_logo()
 
 /* ----------------------------------------------------------- fault matrix */
 
-enum class receipt_is { absent, cut, complete };
+// What the run leaves at the receipt path r.svg: nothing written (what was
+// there before, if anything, stays as it was), a start of the complete
+// receipt, or all of it.
+enum class receipt_is { not_written, cut, complete };
 
 struct fault_case {
     std::string name;
@@ -177,6 +180,7 @@ struct fault_case {
     std::string err;
     receipt_is receipt;               // the receipt is always r.svg
     bool needs_permissions = false;   // meaningless for root, who may read anything
+    bool stdin_pipe = false;          // standard input is a pipe carrying "hello\n"
 };
 
 void make_dir(const scratch_dir &d)
@@ -184,10 +188,85 @@ void make_dir(const scratch_dir &d)
     ASSERT_EQ(mkdir((d / "sub").c_str(), 0755), 0);
 }
 
+void keep_me(const scratch_dir &d)
+{
+    write_file(d / "r.svg", "keep me\n");
+}
+
+// Every way the run refuses before writing anything: the inputs are opened
+// first (layout, then logo), then the receipt path is probed, then the
+// receipt is created. Each refusal says one line, ends with status 3, creates
+// nothing and leaves every entry as it was.
 std::vector<fault_case> refusal_cases()
 {
     const fixture *small = &small_inputs();
     return {
+        {"missing layout",
+         small,
+         nullptr,
+         {"r.svg", "missing.txt"},
+         -1,
+         3,
+         "Could not open file: missing.txt\n",
+         receipt_is::not_written},
+        {"missing layout, existing receipt: the layout is opened first",
+         small,
+         keep_me,
+         {"r.svg", "missing.txt"},
+         -1,
+         3,
+         "Could not open file: missing.txt\n",
+         receipt_is::not_written},
+        {"missing layout and logo: the layout is opened first",
+         small,
+         nullptr,
+         {"r.svg", "missing.txt", "missing.bmp"},
+         -1,
+         3,
+         "Could not open file: missing.txt\n",
+         receipt_is::not_written},
+        {"missing logo",
+         small,
+         nullptr,
+         {"r.svg", "l.txt", "missing.bmp"},
+         -1,
+         3,
+         "Could not open file: missing.bmp\n",
+         receipt_is::not_written},
+        {"missing logo, existing receipt: the logo is opened before the probe",
+         small,
+         keep_me,
+         {"r.svg", "l.txt", "missing.bmp"},
+         -1,
+         3,
+         "Could not open file: missing.bmp\n",
+         receipt_is::not_written},
+        {"layout is a pipe: it could not be read twice",
+         small,
+         nullptr,
+         {"r.svg", "/dev/stdin"},
+         -1,
+         3,
+         "Could not open file: /dev/stdin\n",
+         receipt_is::not_written,
+         false,
+         true},
+        {"existing receipt",
+         small,
+         keep_me,
+         {"r.svg", "l.txt"},
+         -1,
+         3,
+         "File already exist: r.svg\n",
+         receipt_is::not_written},
+        {"existing receipt, good logo",
+         small,
+         keep_me,
+         {"r.svg", "l.txt", "logo.bmp"},
+         -1,
+         3,
+         "File already exist: r.svg\n",
+         receipt_is::not_written},
         {"layout is a directory",
          small,
          make_dir,
@@ -195,7 +274,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "Could not open file: sub\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"logo is a directory",
          small,
          make_dir,
@@ -203,7 +282,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "Could not open file: sub\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"receipt path is a dangling symbolic link",
          small,
          [](const scratch_dir &d) { ASSERT_EQ(symlink("target.svg", (d / "r.svg").c_str()), 0); },
@@ -211,7 +290,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "File already exist: r.svg\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"receipt path is a dangling symbolic link, with a logo",
          small,
          [](const scratch_dir &d) {
@@ -222,7 +301,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "File already exist: r.svg\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"receipt path is a symbolic link to the layout",
          small,
          [](const scratch_dir &d) { ASSERT_EQ(symlink("l.txt", (d / "r.svg").c_str()), 0); },
@@ -230,7 +309,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "File already exist: r.svg\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"receipt path is a directory",
          small,
          make_dir,
@@ -238,7 +317,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "File already exist: sub\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"receipt path in a directory that does not exist",
          small,
          nullptr,
@@ -246,7 +325,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "Could not create file: no/such/r.svg\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"receipt path under a file",
          small,
          nullptr,
@@ -254,7 +333,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "Could not create file: l.txt/r.svg\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"layout without read permission",
          small,
          [](const scratch_dir &d) { ASSERT_EQ(chmod((d / "l.txt").c_str(), 0), 0); },
@@ -262,7 +341,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "Could not open file: l.txt\n",
-         receipt_is::absent,
+         receipt_is::not_written,
          true},
         {"logo without read permission",
          small,
@@ -271,7 +350,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "Could not open file: logo.bmp\n",
-         receipt_is::absent,
+         receipt_is::not_written,
          true},
         {"receipt exists without read permission",
          small,
@@ -283,7 +362,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "File already exist: r.svg\n",
-         receipt_is::absent,
+         receipt_is::not_written,
          true},
         {"receipt path in a read-only directory",
          small,
@@ -292,7 +371,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "Could not create file: sub/r.svg\n",
-         receipt_is::absent,
+         receipt_is::not_written,
          true},
     };
 }
@@ -327,10 +406,12 @@ std::vector<fault_case> write_cases()
         const std::vector<std::string> args = {"r.svg", "l.txt"};
         add(f, args, "layout: nothing fits", 0);
         add(f, args, "layout: in the XML declaration", 20);
+        add(f, args, "layout: in the namespace lines", 100);
         add(f, args, "layout: in the height line", 203 + 8);
         add(f, args, "layout: the prologue's last byte", prologue - 1);
         add(f, args, "layout: exactly the prologue", prologue);
         add(f, args, "layout: in the first row", prologue + 30);
+        add(f, args, "layout: 64 KiB", 65536);
         add(f, args, "layout: in the middle of the rows", full / 2);
         add(f, args, "layout: every row, no footer", full - footer);
         add(f, args, "layout: in the footer's text", full - footer + 40);
@@ -369,13 +450,15 @@ void run_fault_case(const fault_case &c)
 
     tool_options opt;
     opt.fsize_limit = c.fsize_limit;
+    opt.stdin_pipe = c.stdin_pipe;
+    opt.stdin_data = "hello\n";
     const tool_result r = run_tool(c.args, d.path, opt);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.err);   // whole: nothing may follow the message
 
     tree after = snapshot(d.path);
-    if (c.receipt != receipt_is::absent) {
+    if (c.receipt != receipt_is::not_written) {
         auto it = after.find("r.svg");
         ASSERT_NE(it, after.end()) << "no receipt";
         EXPECT_EQ(it->second.kind, 'f');
