@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Everything from the XML declaration to the empty line after the svg
 // start tag.
@@ -90,6 +91,32 @@ inline std::string logo_data_lines(const std::string &logo)
     for (; at + 54 <= logo.size(); at += 54)
         lines += encode(bytes + at, 54) + "\n";
     return lines + encode(bytes + at, logo.size() - at);
+}
+
+// The sizes of the reads a layout gives, by the documented rule: a read
+// ends after a line feed, at 999 bytes, or at the end of the file, and
+// reading stops after the read that ran into the end.
+inline std::vector<std::size_t> read_sizes(const std::string &layout)
+{
+    std::vector<std::size_t> sizes;
+    std::size_t at = 0;
+    for (;;) {
+        std::size_t stored = 0;
+        bool hit_end = false;
+        for (;;) {
+            if (at == layout.size()) {
+                hit_end = true;
+                break;
+            }
+            const char c = layout[at++];
+            ++stored;
+            if (c == '\n' || stored == 999)
+                break;
+        }
+        sizes.push_back(stored);
+        if (hit_end)
+            return sizes;
+    }
 }
 
 #endif

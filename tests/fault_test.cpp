@@ -620,32 +620,6 @@ TEST(Fault, ControlAndHighBytesInTheLayoutAndRandomLogo)
     EXPECT_TRUE(same_bytes(read_file(d / "logo.bmp"), logo));
 }
 
-// The sizes of the reads a layout gives, by the documented rule: a read
-// ends after a line feed, at 999 bytes, or at the end of the file, and
-// reading stops after the read that ran into the end.
-std::vector<std::size_t> read_sizes(const std::string &layout)
-{
-    std::vector<std::size_t> sizes;
-    std::size_t at = 0;
-    for (;;) {
-        std::size_t stored = 0;
-        bool hit_end = false;
-        for (;;) {
-            if (at == layout.size()) {
-                hit_end = true;
-                break;
-            }
-            const char c = layout[at++];
-            ++stored;
-            if (c == '\n' || stored == 999)
-                break;
-        }
-        sizes.push_back(stored);
-        if (hit_end)
-            return sizes;
-    }
-}
-
 bool is_blank_byte(char c)
 {
     const auto u = static_cast<unsigned char>(c);

@@ -79,7 +79,10 @@ tool_result run_tool(const std::vector<std::string> &args, const std::string &di
     signal(SIGPIPE, SIG_IGN);
 
     std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(opt.argv0.c_str()));
+    for (const std::string &w : opt.wrapper)
+        argv.push_back(const_cast<char *>(w.c_str()));
+    const std::string bin = GEN_XML_BIN;
+    argv.push_back(const_cast<char *>(opt.wrapper.empty() ? opt.argv0.c_str() : bin.c_str()));
     for (const std::string &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
@@ -107,7 +110,10 @@ tool_result run_tool(const std::vector<std::string> &args, const std::string &di
             if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
                 _exit(126);
         }
-        execv(GEN_XML_BIN, argv.data());
+        if (opt.wrapper.empty())
+            execv(GEN_XML_BIN, argv.data());
+        else
+            execvp(argv[0], argv.data());
         _exit(127);
     }
     close(out_pipe[1]);

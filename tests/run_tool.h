@@ -18,6 +18,10 @@ struct tool_options {
     long long fsize_limit = -1;      // RLIMIT_FSIZE in bytes (SIGXFSZ ignored), -1 for none
     bool stdin_pipe = false;         // standard input is a pipe fed with stdin_data
     std::string stdin_data;
+    // A program and its arguments that run the tool (such as strace and its
+    // options), looked up in PATH; the tool's path and `args` follow them,
+    // and argv0 is not used. Empty: the tool is run directly.
+    std::vector<std::string> wrapper;
 };
 
 // Run gen_xml with `args` (not counting the program name) in `dir`.
