@@ -17,6 +17,7 @@
 #include <cctype>
 #include <cstddef>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,12 @@ struct edge_case {
     std::function<void(layout_plan &)> build;
 };
 
+// What a failing case prints as its parameter.
+void PrintTo(const edge_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 const std::size_t R = read_ahead;
 
 std::vector<edge_case> edge_cases()
@@ -189,23 +196,30 @@ std::vector<edge_case> edge_cases()
                          add_final_empty_read(p);
                      }});
 
-    // A short last fill: the read-ahead still holds the bytes of the fill
-    // before it past its end, line feeds among them, which must not be read.
-    for (const std::size_t n : {1, 2, 15, 16, 20, 31, 32, 33}) {
+    // A short last fill: past its end the read-ahead still holds bytes of
+    // the fill before it, line feeds among them, which must not be taken
+    // into the last row. The last row is alone in its fill (read as the fill
+    // comes in), or follows rows of the same fill.
+    for (const std::size_t n : {1, 16, 20, 31, 32}) {
         for (const bool feed : {false, true}) {
-            std::string text = letters(n, static_cast<int>(n));
-            text[0] = 'T';
-            cases.push_back({"a last row of " + std::to_string(n) + " bytes" +
-                                 (feed ? " and its line feed" : "") + " after two whole fills",
-                             [text, feed](layout_plan &p) {
-                                 pad_to(p, 2 * R);
-                                 if (feed) {
-                                     add_line(p, text);
-                                     add_final_empty_read(p);
-                                 } else {
-                                     add_read(p, text, {{'l', "text", text}});
-                                 }
-                             }});
+            for (const std::size_t rows_before : {0, 40}) {
+                std::string text = letters(n, static_cast<int>(n));
+                text[0] = 'T';
+                cases.push_back(
+                    {"a last row of " + std::to_string(n) + " bytes" +
+                         (feed ? " and its line feed" : "") + " after two whole fills" +
+                         (rows_before > 0 ? " and " + std::to_string(rows_before) + " bytes of rows"
+                                          : ""),
+                     [text, feed, rows_before](layout_plan &p) {
+                         pad_to(p, 2 * R + rows_before);
+                         if (feed) {
+                             add_line(p, text);
+                             add_final_empty_read(p);
+                         } else {
+                             add_read(p, text, {{'l', "text", text}});
+                         }
+                     }});
+            }
         }
     }
 
