@@ -159,8 +159,6 @@ void PrintTo(const edge_case &c, std::ostream *os)
     *os << c.name;
 }
 
-const std::size_t R = read_ahead;
-
 std::vector<edge_case> edge_cases()
 {
     std::vector<edge_case> cases;
@@ -169,7 +167,7 @@ std::vector<edge_case> edge_cases()
         {"rows end exactly at three read-ahead ends; a final line feed", [](layout_plan &p) {
              for (std::size_t k = 1; k <= 3; ++k) {
                  const std::string text = "end" + std::to_string(k);
-                 pad_to(p, k * R - text.size() - 1);
+                 pad_to(p, k * read_ahead - text.size() - 1);
                  add_line(p, text);   // its line feed is the fill's last byte
              }
              add_final_empty_read(p);
@@ -179,17 +177,17 @@ std::vector<edge_case> edge_cases()
                      [](layout_plan &p) {
                          for (std::size_t k = 1; k <= 2; ++k) {
                              const std::string text = "end" + std::to_string(k);
-                             pad_to(p, k * R - text.size() - 1);
+                             pad_to(p, k * read_ahead - text.size() - 1);
                              add_line(p, text);
                          }
-                         pad_to(p, 3 * R - 4);
+                         pad_to(p, 3 * read_ahead - 4);
                          add_read(p, "last", {{'l', "text", "last"}});   // no further read
                      }});
 
     cases.push_back({"a row's line feed is the first byte of the next fill", [](layout_plan &p) {
                          for (std::size_t k = 1; k <= 2; ++k) {
                              const std::string text = "cut" + std::to_string(k);
-                             pad_to(p, k * R - text.size());
+                             pad_to(p, k * read_ahead - text.size());
                              add_line(p, text);
                          }
                          add_line(p, "after");
@@ -206,12 +204,12 @@ std::vector<edge_case> edge_cases()
                 std::string text = letters(n, static_cast<int>(n));
                 text[0] = 'T';
                 cases.push_back(
-                    {"a last row of " + std::to_string(n) + " bytes" +
+                    {"a last row of " + std::to_string(n) + (n == 1 ? " byte" : " bytes") +
                          (feed ? " and its line feed" : "") + " after two whole fills" +
                          (rows_before > 0 ? " and " + std::to_string(rows_before) + " bytes of rows"
                                           : ""),
                      [text, feed, rows_before](layout_plan &p) {
-                         pad_to(p, 2 * R + rows_before);
+                         pad_to(p, 2 * read_ahead + rows_before);
                          if (feed) {
                              add_line(p, text);
                              add_final_empty_read(p);
@@ -238,7 +236,7 @@ std::vector<edge_case> edge_cases()
 
     // Reads of 999 bytes: warned in the counting pass, and in the writing
     // pass too unless trimming shortened them. Each is placed at two
-    // successive read-ahead ends.
+    // read-ahead ends, the rest of its line in the next read.
     struct long_read {
         const char *what;
         std::string bytes;   // the read
@@ -281,9 +279,10 @@ std::vector<edge_case> edge_cases()
              add_final_empty_read(p);   // the 999-byte read did not meet the end
          }});
 
-    // 999-byte reads ending at every offset modulo any block of up to 256
-    // bytes that the tool may scan the read-ahead by: each line is 1001
-    // bytes, a number prime to 2, 3 and 5.
+    // 999-byte reads ending at every offset of any block of up to 300 bytes
+    // that the tool may scan the read-ahead by: each line is 1001 bytes, a
+    // number prime to 2, 3 and 5, and starts with a 999-byte read, 999
+    // letters and 998 letters with the line feed in turn.
     cases.push_back({"999-byte reads ending at every offset of a block", [](layout_plan &p) {
                          for (int i = 0; i < 300; ++i) {
                              if (i % 2 == 0) {
@@ -332,14 +331,14 @@ class ReadAhead : public ::testing::TestWithParam<edge_case> {};
 TEST_P(ReadAhead, ReceiptAndWarningsAsLaidDown)
 {
     const edge_case &c = GetParam();
-    SCOPED_TRACE(c.name + " (read-ahead of " + std::to_string(R) + " bytes)");
+    SCOPED_TRACE(c.name + " (read-ahead of " + std::to_string(read_ahead) + " bytes)");
     layout_plan p;
     c.build(p);
     if (HasFatalFailure())
         return;
     // The case is laid down as the documented reads it means to make.
     ASSERT_EQ(read_sizes(p.layout), p.read_sizes) << "the case is built wrong";
-    ASSERT_GT(p.layout.size(), R) << "the case does not cross a read-ahead end";
+    ASSERT_GT(p.layout.size(), read_ahead) << "the case does not cross a read-ahead end";
 
     const long long reads = static_cast<long long>(p.read_sizes.size());
     const long long height = 30 * (reads + 2);
