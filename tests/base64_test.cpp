@@ -321,51 +321,39 @@ TEST(Base64Bounds, EncodeStopsAtInputLength)
     EXPECT_STREQ(out, "Zm9vYg==");
 }
 
-// 54 bytes, the logo chunk size, take exactly 72 characters.
-TEST(Base64Capacity, Encode54BytesInto72And71)
-{
-    std::string bytes;
-    std::string text;
-    for (int i = 0; i < 9; ++i) {
-        bytes += "foobar";
-        text += "Zm9vYmFy";
-    }
-    ASSERT_EQ(bytes.size(), 54u);
-    auto in = exact_copy<unsigned char>(bytes);
-
-    std::vector<char> out(74, '#');
-    EXPECT_EQ(base64_encode(in.get(), 54, out.data(), 72), 72);
-    EXPECT_EQ(std::string(out.data(), 72), text);
-    EXPECT_EQ(out[72], '\0');
-    EXPECT_EQ(out[73], '#');
-
-    // One short: -1, exactly 71 characters written, no NUL and nothing more.
-    std::fill(out.begin(), out.end(), '#');
-    EXPECT_EQ(base64_encode(in.get(), 54, out.data(), 71), -1);
-    EXPECT_EQ(std::string(out.data(), 71), text.substr(0, 71));
-    EXPECT_EQ(out[71], '#');
-    EXPECT_EQ(out[72], '#');
-}
-
-// Every capacity around the needed 8 characters of "foobar".
+// Every capacity from 0 to two past the characters needed, for "foobar"
+// (8 characters) and for 54 bytes, the logo chunk size (72 characters, the
+// whole data line). Enough room: the text, a NUL right after it and nothing
+// more. One character short or less: -1, exactly `capacity` characters of
+// the text written, no NUL and nothing after them.
 TEST(Base64Capacity, EncodeFillsExactlyUpToCapacity)
 {
-    auto in = exact_copy<unsigned char>("foobar");
-    const std::string full = "Zm9vYmFy";
-    for (int cap = 0; cap <= 10; ++cap) {
-        SCOPED_TRACE("capacity " + std::to_string(cap));
-        std::vector<char> out(static_cast<size_t>(cap) + 2, '#');
-        const int n = base64_encode(in.get(), 6, out.data(), cap);
-        if (cap < 8) {
-            EXPECT_EQ(n, -1);
-            EXPECT_EQ(std::string(out.data(), static_cast<size_t>(cap)),
-                      full.substr(0, static_cast<size_t>(cap)));
-            EXPECT_EQ(out[static_cast<size_t>(cap)], '#');
-        } else {
-            EXPECT_EQ(n, 8);
-            EXPECT_EQ(std::string(out.data(), 8), full);
-            EXPECT_EQ(out[8], '\0');
-            EXPECT_EQ(out[9], '#');
+    std::string bytes54;
+    std::string text54;
+    for (int i = 0; i < 9; ++i) {
+        bytes54 += "foobar";
+        text54 += "Zm9vYmFy";
+    }
+    ASSERT_EQ(bytes54.size(), 54u);
+    const known_vector cases[] = {{"foobar", "Zm9vYmFy"}, {bytes54, text54}};
+    for (const known_vector &v : cases) {
+        auto in = exact_copy<unsigned char>(v.plain);
+        const int need = static_cast<int>(v.encoded.size());
+        for (int cap = 0; cap <= need + 2; ++cap) {
+            SCOPED_TRACE(std::to_string(v.plain.size()) + " bytes, capacity " +
+                         std::to_string(cap));
+            std::vector<char> out(static_cast<size_t>(cap) + 2, '#');
+            const int n =
+                base64_encode(in.get(), static_cast<int>(v.plain.size()), out.data(), cap);
+            const size_t written = static_cast<size_t>(cap < need ? cap : need);
+            EXPECT_EQ(n, cap < need ? -1 : need);
+            EXPECT_EQ(std::string(out.data(), written), v.encoded.substr(0, written));
+            if (cap < need) {
+                EXPECT_EQ(out[written], '#') << "written past the capacity";
+            } else {
+                EXPECT_EQ(out[written], '\0');
+                EXPECT_EQ(out[written + 1], '#');
+            }
         }
     }
 }

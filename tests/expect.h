@@ -5,8 +5,11 @@
 #ifndef GEN_XML_TESTS_EXPECT_H
 #define GEN_XML_TESTS_EXPECT_H
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Everything from the XML declaration to the empty line after the svg
 // start tag.
@@ -56,6 +59,64 @@ inline std::string expect_logo(const std::string &data_lines)
 {
     return "\t<image\n\t\txlink:href=\"data:image/bmp;base64," + data_lines +
            "\"\n\t\tx=\"6\" y=\"0\" width=\"560\" height=\"220\" />\n\n";
+}
+
+// The logo's data lines as documented, from an encoder written here,
+// independent of the tool's codec: every 54-byte chunk, and then the
+// remaining S mod 54 bytes (possibly none), each as standard padded Base64,
+// joined by single line feeds.
+inline std::string logo_data_lines(const std::string &logo)
+{
+    static const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    auto encode = [](const unsigned char *p, std::size_t n) {
+        std::string s;
+        for (std::size_t i = 0; i < n; i += 3) {
+            const std::size_t k = std::min<std::size_t>(3, n - i);
+            std::uint32_t v = static_cast<std::uint32_t>(p[i]) << 16;
+            if (k > 1)
+                v |= static_cast<std::uint32_t>(p[i + 1]) << 8;
+            if (k > 2)
+                v |= p[i + 2];
+            s += alphabet[(v >> 18) & 63];
+            s += alphabet[(v >> 12) & 63];
+            s += k > 1 ? alphabet[(v >> 6) & 63] : '=';
+            s += k > 2 ? alphabet[v & 63] : '=';
+        }
+        return s;
+    };
+    const auto *bytes = reinterpret_cast<const unsigned char *>(logo.data());
+    std::string lines;
+    std::size_t at = 0;
+    for (; at + 54 <= logo.size(); at += 54)
+        lines += encode(bytes + at, 54) + "\n";
+    return lines + encode(bytes + at, logo.size() - at);
+}
+
+// The sizes of the reads a layout gives, by the documented rule: a read
+// ends after a line feed, at 999 bytes, or at the end of the file, and
+// reading stops after the read that ran into the end.
+inline std::vector<std::size_t> read_sizes(const std::string &layout)
+{
+    std::vector<std::size_t> sizes;
+    std::size_t at = 0;
+    for (;;) {
+        std::size_t stored = 0;
+        bool hit_end = false;
+        for (;;) {
+            if (at == layout.size()) {
+                hit_end = true;
+                break;
+            }
+            const char c = layout[at++];
+            ++stored;
+            if (c == '\n' || stored == 999)
+                break;
+        }
+        sizes.push_back(stored);
+        if (hit_end)
+            return sizes;
+    }
 }
 
 #endif

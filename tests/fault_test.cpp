@@ -7,8 +7,8 @@
 // Every run checks the exit status, the exact text on standard error, what
 // is on disk afterwards (entry by entry), and that the inputs were left as
 // they were. Expected receipts are assembled from the documented pieces in
-// expect.h; the logo's data lines come from a Base64 encoder written here,
-// independent of the tool's codec.
+// expect.h, the logo's data lines included (from a Base64 encoder of its
+// own, independent of the tool's codec).
 
 #include <gtest/gtest.h>
 
@@ -26,65 +26,13 @@
 #include <string>
 #include <vector>
 
+#include "compare.h"
 #include "expect.h"
 #include "run_tool.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-/* -------------------------------------------------- comparing large bytes */
-
-// Short, printable excerpt of `s` around `at`, for failure messages (the
-// strings compared here run to megabytes and must not be printed whole).
-std::string excerpt(const std::string &s, std::size_t at)
-{
-    const std::size_t from = at < 20 ? 0 : at - 20;
-    std::string out;
-    for (std::size_t i = from; i < s.size() && i < at + 20; ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c >= 32 && c < 127 && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        }
-    }
-    return "\"" + out + "\"";
-}
-
-std::size_t first_difference(const std::string &a, const std::string &b)
-{
-    const std::size_t n = std::min(a.size(), b.size());
-    return static_cast<std::size_t>(
-        std::mismatch(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n), b.begin()).first -
-        a.begin());
-}
-
-::testing::AssertionResult same_bytes(const std::string &seen, const std::string &expected)
-{
-    if (seen == expected)
-        return ::testing::AssertionSuccess();
-    const std::size_t at = first_difference(seen, expected);
-    return ::testing::AssertionFailure()
-           << "sizes " << seen.size() << " (seen) and " << expected.size()
-           << " (expected), first difference at byte " << at << ": seen " << excerpt(seen, at)
-           << ", expected " << excerpt(expected, at);
-}
-
-// The bytes on disk must be the start of the complete receipt: a cut
-// receipt holds what was written up to the failure and nothing else.
-::testing::AssertionResult is_start_of(const std::string &seen, const std::string &full)
-{
-    if (seen.size() <= full.size() && full.compare(0, seen.size(), seen) == 0)
-        return ::testing::AssertionSuccess();
-    const std::size_t at = first_difference(seen, full);
-    return ::testing::AssertionFailure()
-           << "the " << seen.size() << " bytes on disk are not the start of the " << full.size()
-           << "-byte receipt; first difference at byte " << at << ": seen " << excerpt(seen, at)
-           << ", expected " << excerpt(full, at);
-}
 
 /* ------------------------------------------------------ the disk, entries */
 
@@ -153,39 +101,6 @@ void unlock(const std::string &root)
             fs::permissions(de.path(), fs::perms::owner_all, fs::perm_options::add, ec);
 }
 
-/* ----------------------------------------------------------------- Base64 */
-
-// The logo's data lines as documented: every 54-byte chunk, and then the
-// remaining S mod 54 bytes (possibly none), each as standard padded Base64,
-// joined by single line feeds.
-std::string logo_data_lines(const std::string &logo)
-{
-    static const char alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    auto encode = [](const unsigned char *p, std::size_t n) {
-        std::string s;
-        for (std::size_t i = 0; i < n; i += 3) {
-            const std::size_t k = std::min<std::size_t>(3, n - i);
-            std::uint32_t v = static_cast<std::uint32_t>(p[i]) << 16;
-            if (k > 1)
-                v |= static_cast<std::uint32_t>(p[i + 1]) << 8;
-            if (k > 2)
-                v |= p[i + 2];
-            s += alphabet[(v >> 18) & 63];
-            s += alphabet[(v >> 12) & 63];
-            s += k > 1 ? alphabet[(v >> 6) & 63] : '=';
-            s += k > 2 ? alphabet[v & 63] : '=';
-        }
-        return s;
-    };
-    const auto *bytes = reinterpret_cast<const unsigned char *>(logo.data());
-    std::string lines;
-    std::size_t at = 0;
-    for (; at + 54 <= logo.size(); at += 54)
-        lines += encode(bytes + at, 54) + "\n";
-    return lines + encode(bytes + at, logo.size() - at);
-}
-
 std::string random_bytes(std::size_t n, unsigned seed)
 {
     std::mt19937 gen(seed);
@@ -234,12 +149,12 @@ const fixture &large_layout()
     return f;
 }
 
-// A logo of 3,000,017 random bytes (55,555 full chunks and a last one of
-// 47 bytes) under a one-line layout.
+// A logo of 3,000,017 bytes (55,555 full chunks and a last one of 47
+// bytes), a bitmap's "BM" and then random bytes, under a one-line layout.
 const fixture &large_logo()
 {
     static const fixture f = [] {
-        const std::string logo = random_bytes(3000017, 7);
+        const std::string logo = "BM" + random_bytes(3000015, 7);
         std::string receipt = expect_prologue(30 * (2 + 2) + 250) +
                               expect_logo(logo_data_lines(logo)) +
                               expect_text('l', "text", 1, 250, "hello") + "\n" + expect_footer(340);
@@ -250,7 +165,10 @@ const fixture &large_logo()
 
 /* ----------------------------------------------------------- fault matrix */
 
-enum class receipt_is { absent, cut, complete };
+// What the run leaves at the receipt path r.svg: nothing written (what was
+// there before, if anything, stays as it was), a start of the complete
+// receipt, or all of it.
+enum class receipt_is { not_written, cut, complete };
 
 struct fault_case {
     std::string name;
@@ -262,6 +180,7 @@ struct fault_case {
     std::string err;
     receipt_is receipt;               // the receipt is always r.svg
     bool needs_permissions = false;   // meaningless for root, who may read anything
+    bool stdin_pipe = false;          // standard input is a pipe carrying "hello\n"
 };
 
 void make_dir(const scratch_dir &d)
@@ -269,10 +188,85 @@ void make_dir(const scratch_dir &d)
     ASSERT_EQ(mkdir((d / "sub").c_str(), 0755), 0);
 }
 
+void keep_me(const scratch_dir &d)
+{
+    write_file(d / "r.svg", "keep me\n");
+}
+
+// Every way the run refuses before writing anything: the inputs are opened
+// first (layout, then logo), then the receipt path is probed, then the
+// receipt is created. Each refusal says one line, ends with status 3, creates
+// nothing and leaves every entry as it was.
 std::vector<fault_case> refusal_cases()
 {
     const fixture *small = &small_inputs();
     return {
+        {"missing layout",
+         small,
+         nullptr,
+         {"r.svg", "missing.txt"},
+         -1,
+         3,
+         "Could not open file: missing.txt\n",
+         receipt_is::not_written},
+        {"missing layout, existing receipt: the layout is opened first",
+         small,
+         keep_me,
+         {"r.svg", "missing.txt"},
+         -1,
+         3,
+         "Could not open file: missing.txt\n",
+         receipt_is::not_written},
+        {"missing layout and logo: the layout is opened first",
+         small,
+         nullptr,
+         {"r.svg", "missing.txt", "missing.bmp"},
+         -1,
+         3,
+         "Could not open file: missing.txt\n",
+         receipt_is::not_written},
+        {"missing logo",
+         small,
+         nullptr,
+         {"r.svg", "l.txt", "missing.bmp"},
+         -1,
+         3,
+         "Could not open file: missing.bmp\n",
+         receipt_is::not_written},
+        {"missing logo, existing receipt: the logo is opened before the probe",
+         small,
+         keep_me,
+         {"r.svg", "l.txt", "missing.bmp"},
+         -1,
+         3,
+         "Could not open file: missing.bmp\n",
+         receipt_is::not_written},
+        {"layout is a pipe: it could not be read twice",
+         small,
+         nullptr,
+         {"r.svg", "/dev/stdin"},
+         -1,
+         3,
+         "Could not open file: /dev/stdin\n",
+         receipt_is::not_written,
+         false,
+         true},
+        {"existing receipt",
+         small,
+         keep_me,
+         {"r.svg", "l.txt"},
+         -1,
+         3,
+         "File already exist: r.svg\n",
+         receipt_is::not_written},
+        {"existing receipt, good logo",
+         small,
+         keep_me,
+         {"r.svg", "l.txt", "logo.bmp"},
+         -1,
+         3,
+         "File already exist: r.svg\n",
+         receipt_is::not_written},
         {"layout is a directory",
          small,
          make_dir,
@@ -280,7 +274,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "Could not open file: sub\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"logo is a directory",
          small,
          make_dir,
@@ -288,7 +282,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "Could not open file: sub\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"receipt path is a dangling symbolic link",
          small,
          [](const scratch_dir &d) { ASSERT_EQ(symlink("target.svg", (d / "r.svg").c_str()), 0); },
@@ -296,7 +290,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "File already exist: r.svg\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"receipt path is a dangling symbolic link, with a logo",
          small,
          [](const scratch_dir &d) {
@@ -307,7 +301,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "File already exist: r.svg\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"receipt path is a symbolic link to the layout",
          small,
          [](const scratch_dir &d) { ASSERT_EQ(symlink("l.txt", (d / "r.svg").c_str()), 0); },
@@ -315,7 +309,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "File already exist: r.svg\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"receipt path is a directory",
          small,
          make_dir,
@@ -323,7 +317,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "File already exist: sub\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"receipt path in a directory that does not exist",
          small,
          nullptr,
@@ -331,7 +325,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "Could not create file: no/such/r.svg\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"receipt path under a file",
          small,
          nullptr,
@@ -339,7 +333,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "Could not create file: l.txt/r.svg\n",
-         receipt_is::absent},
+         receipt_is::not_written},
         {"layout without read permission",
          small,
          [](const scratch_dir &d) { ASSERT_EQ(chmod((d / "l.txt").c_str(), 0), 0); },
@@ -347,7 +341,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "Could not open file: l.txt\n",
-         receipt_is::absent,
+         receipt_is::not_written,
          true},
         {"logo without read permission",
          small,
@@ -356,7 +350,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "Could not open file: logo.bmp\n",
-         receipt_is::absent,
+         receipt_is::not_written,
          true},
         {"receipt exists without read permission",
          small,
@@ -368,7 +362,7 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "File already exist: r.svg\n",
-         receipt_is::absent,
+         receipt_is::not_written,
          true},
         {"receipt path in a read-only directory",
          small,
@@ -377,12 +371,14 @@ std::vector<fault_case> refusal_cases()
          -1,
          3,
          "Could not create file: sub/r.svg\n",
-         receipt_is::absent,
+         receipt_is::not_written,
          true},
     };
 }
 
-// A file size limit at each stage of the document. Offsets follow the
+// A file size limit at each stage of the document, with SIGXFSZ at its
+// default action as a shell leaves it: the tool must turn the limit into
+// "Could not write file" and status 4, not be killed. Offsets follow the
 // documented structure: the prologue (203 bytes, the height line, 46
 // bytes), the logo block (44 bytes, the data lines, 45 bytes), the rows,
 // and the footer.
@@ -412,10 +408,12 @@ std::vector<fault_case> write_cases()
         const std::vector<std::string> args = {"r.svg", "l.txt"};
         add(f, args, "layout: nothing fits", 0);
         add(f, args, "layout: in the XML declaration", 20);
+        add(f, args, "layout: in the namespace lines", 100);
         add(f, args, "layout: in the height line", 203 + 8);
         add(f, args, "layout: the prologue's last byte", prologue - 1);
         add(f, args, "layout: exactly the prologue", prologue);
         add(f, args, "layout: in the first row", prologue + 30);
+        add(f, args, "layout: 64 KiB", 65536);
         add(f, args, "layout: in the middle of the rows", full / 2);
         add(f, args, "layout: every row, no footer", full - footer);
         add(f, args, "layout: in the footer's text", full - footer + 40);
@@ -454,13 +452,15 @@ void run_fault_case(const fault_case &c)
 
     tool_options opt;
     opt.fsize_limit = c.fsize_limit;
+    opt.stdin_pipe = c.stdin_pipe;
+    opt.stdin_data = "hello\n";
     const tool_result r = run_tool(c.args, d.path, opt);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.err);   // whole: nothing may follow the message
 
     tree after = snapshot(d.path);
-    if (c.receipt != receipt_is::absent) {
+    if (c.receipt != receipt_is::not_written) {
         auto it = after.find("r.svg");
         ASSERT_NE(it, after.end()) << "no receipt";
         EXPECT_EQ(it->second.kind, 'f');
@@ -567,7 +567,9 @@ TEST(Fault, WriteFailureEndsTheWritingPassAtOnce)
 // Layout lines with NUL bytes, lone CRs, control characters and bytes from
 // 128 up, each with its rows worked out by hand from the layout rules:
 // a read is taken as a C string (text after a NUL is not written), bytes
-// 1 to 32 are blank, bytes from 128 up and DEL are not. The logo is random.
+// 1 to 32 are blank, bytes from 128 up and DEL are not. A read that holds a
+// NUL byte, or writes text that is not UTF-8, draws the XML warning. The
+// logo is random, so no bitmap: it draws its warning too.
 TEST(Fault, ControlAndHighBytesInTheLayoutAndRandomLogo)
 {
     using namespace std::string_literals;
@@ -616,36 +618,13 @@ TEST(Fault, ControlAndHighBytesInTheLayoutAndRandomLogo)
     const tool_result r = run_tool({"r.svg", "l.txt", "logo.bmp"}, d.path);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Warn line 15 too long!\n");
+    std::string warnings = "Warn line 15 too long!\nWarn logo is not a BMP file!\n";
+    for (int read : {1, 2, 7, 8, 11, 12, 14, 15, 17})
+        warnings += "Warn line " + std::to_string(read) + " not valid XML!\n";
+    EXPECT_EQ(r.err, warnings);
     EXPECT_TRUE(same_bytes(read_file(d / "r.svg"), expected));
     EXPECT_TRUE(same_bytes(read_file(d / "l.txt"), layout));
     EXPECT_TRUE(same_bytes(read_file(d / "logo.bmp"), logo));
-}
-
-// The sizes of the reads a layout gives, by the documented rule: a read
-// ends after a line feed, at 999 bytes, or at the end of the file, and
-// reading stops after the read that ran into the end.
-std::vector<std::size_t> read_sizes(const std::string &layout)
-{
-    std::vector<std::size_t> sizes;
-    std::size_t at = 0;
-    for (;;) {
-        std::size_t stored = 0;
-        bool hit_end = false;
-        for (;;) {
-            if (at == layout.size()) {
-                hit_end = true;
-                break;
-            }
-            const char c = layout[at++];
-            ++stored;
-            if (c == '\n' || stored == 999)
-                break;
-        }
-        sizes.push_back(stored);
-        if (hit_end)
-            return sizes;
-    }
 }
 
 bool is_blank_byte(char c)
@@ -692,6 +671,7 @@ TEST(Fault, RandomLayoutBytesKeepTheReceiptsStructure)
             long_reads.push_back("Warn line " + std::to_string(i + 1) + " too long!\n");
     for (const std::string &w : long_reads)
         counting += w;
+    counting += "Warn logo is not a BMP file!\n";   // the logo is random bytes
     ASSERT_EQ(r.err.substr(0, counting.size()), counting);
     std::size_t next = 0;
     std::size_t writing = 0;
@@ -699,13 +679,16 @@ TEST(Fault, RandomLayoutBytesKeepTheReceiptsStructure)
         const std::size_t nl = r.err.find('\n', at);
         ASSERT_NE(nl, std::string::npos);
         const std::string w = r.err.substr(at, nl + 1 - at);
+        at = nl + 1;
+        // Such bytes are seldom XML text; those warnings are not counted here.
+        if (w.find(" not valid XML!\n") != std::string::npos)
+            continue;
         while (next < long_reads.size() && long_reads[next] != w)
             ++next;
         ASSERT_LT(next, long_reads.size())
             << "writing pass: " << w << "is not one of the long reads, in order";
         ++next;
         ++writing;
-        at = nl + 1;
     }
     EXPECT_GE(writing, 4u);
 

@@ -15,13 +15,14 @@ struct tool_result {
 
 struct tool_options {
     std::string argv0 = "gen_xml";   // the program name as invoked
-    long long fsize_limit = -1;      // RLIMIT_FSIZE in bytes (SIGXFSZ ignored), -1 for none
+    long long fsize_limit = -1;      // RLIMIT_FSIZE in bytes, -1 for none
     bool stdin_pipe = false;         // standard input is a pipe fed with stdin_data
     std::string stdin_data;
 
-    // With fsize_limit: leave SIGXFSZ at its default action (the process is
-    // killed by it unless the tool ignores it), as a shell starts the tool.
-    bool fsize_signal_default = false;
+    // A program and its arguments that run the tool (such as strace and its
+    // options), looked up in PATH; the tool's path and `args` follow them,
+    // and argv0 is not used. Empty: the tool is run directly.
+    std::vector<std::string> wrapper;
 };
 
 // Run gen_xml with `args` (not counting the program name) in `dir`.
