@@ -115,18 +115,6 @@ static void warn_long_line(long long read_number)
     std::fprintf(stderr, msg_long_line, read_number);
 }
 
-// Whether every field of a split row that is written (non-zero length) is
-// XML text: the receipt takes field text as it stands, so a bare '&' or
-// '<', or text that is not UTF-8, makes a receipt no parser accepts.
-static bool row_is_xml_text(const char *const field[column_count],
-                            const std::size_t len[column_count])
-{
-    for (int i = 0; i < column_count; ++i)
-        if (len[i] != 0 && !is_xml_text(field[i], len[i]))
-            return false;
-    return true;
-}
-
 // Open an input file and make sure it can be read as a file: a directory
 // opens but fails its first read, and a pipe cannot be rewound for the
 // second pass. Either way the run must refuse it before any receipt exists.
@@ -238,7 +226,9 @@ static int run(int argc, char **argv)
         ++read_number;
         if (len > line_warn_above)
             warn_long_line(read_number);
-        if (row.has_nul || !row_is_xml_text(row.field, row.len))
+        // Text is written as it stands: text that is no XML breaks the
+        // receipt, and a NUL byte (UTF-16, binary data) cuts the row short.
+        if (row.has_nul || (len > 0 && !row_is_xml_text(row.field[0], len, row.field, row.len)))
             std::fprintf(stderr, msg_not_xml, read_number);
         if (len == 0)
             write_blank(&out);

@@ -371,14 +371,19 @@ int receipt_close(receipt_out *out)
 /* --------------------------------------------------------------- XML text */
 
 // Bytes that can be taken without a second look: printable ASCII other than
-// '&' (a reference), '<' (markup) and ']' (the start of "]]>"). Most fields
-// are made of nothing else.
-constexpr auto plain_xml_bytes = [] {
+// '&' (a reference), '<' (markup) and ']' (the start of "]]>"), and, between
+// the fields of a split line, the TABs and NUL bytes that separate them.
+// Most rows are made of nothing else.
+enum byte_look : unsigned char { look_closer, plain_in_field, plain_in_line };
+
+constexpr auto xml_byte_looks = [] {
     struct {
-        bool plain[256];
+        byte_look of[256];
     } t{};
     for (int c = 0x20; c < 0x80; ++c)
-        t.plain[c] = c != '&' && c != '<' && c != ']';
+        t.of[c] = c != '&' && c != '<' && c != ']' ? plain_in_field : look_closer;
+    t.of[0] = plain_in_line;
+    t.of['\t'] = plain_in_line;
     return t;
 }();
 
@@ -488,10 +493,10 @@ bool is_xml_text(const char *text, std::size_t n)
     // so it ends this loop without a count to keep. Going past s[n] only
     // means that the first n bytes were all plain.
     std::size_t i = 0;
-    while (plain_xml_bytes.plain[s[i]])
+    while (xml_byte_looks.of[s[i]] == plain_in_field)
         ++i;
     while (i < n) {
-        if (plain_xml_bytes.plain[s[i]]) {
+        if (xml_byte_looks.of[s[i]] == plain_in_field) {
             ++i;
             continue;
         }
@@ -514,5 +519,24 @@ bool is_xml_text(const char *text, std::size_t n)
             return false;
         i += len;
     }
+    return true;
+}
+
+// A row is looked at as a whole first, in one loop: when the line it was
+// cut from holds only plain bytes, so do its fields, whatever splitting and
+// trimming left between them. Only a row with something else in it has its
+// fields looked at one by one.
+bool row_is_xml_text(const char *line, std::size_t len, const char *const field[column_count],
+                     const std::size_t field_len[column_count])
+{
+    const auto *s = reinterpret_cast<const unsigned char *>(line);
+    std::size_t i = 0;
+    while (i < len && xml_byte_looks.of[s[i]] != look_closer)
+        ++i;
+    if (i == len)
+        return true;
+    for (int c = 0; c < column_count; ++c)
+        if (field_len[c] != 0 && !is_xml_text(field[c], field_len[c]))
+            return false;
     return true;
 }

@@ -37,7 +37,10 @@
 //   except U+FFFE and U+FFFF); there is no '<' and no "]]>"; and every '&'
 //   starts &amp; &lt; &gt; &quot; &apos; or a reference &#digits; or
 //   &#xhex-digits; to an allowed character. No other entity is declared in
-//   the receipt. n = 0 is true.
+//   the receipt. n = 0 is true. row_is_xml_text(line, len, field,
+//   field_len) tells whether every field of non-zero length is XML text; the
+//   fields must have been cut by split_fields() from the trimmed line
+//   line[0, len), which is looked at first.
 
 #ifndef GEN_XML_RECEIPT_H
 #define GEN_XML_RECEIPT_H
@@ -150,5 +153,7 @@ int receipt_close(receipt_out *out);
 
 // Field text goes into the receipt unescaped; this tells whether it can.
 bool is_xml_text(const char *s, std::size_t n);
+bool row_is_xml_text(const char *line, std::size_t len, const char *const field[column_count],
+                     const std::size_t field_len[column_count]);
 
 #endif
