@@ -22,12 +22,12 @@ constexpr char byte_order_mark[] = "\xEF\xBB\xBF";
 constexpr int byte_order_mark_len = static_cast<int>(sizeof byte_order_mark) - 1;
 static_assert(read_ahead_size >= byte_order_mark_len, "the mark must fit in the first refill");
 
-// The bytes waiting in the read-ahead, refilling it when it is used up: 0 at
-// the end of the file (which sets eof), -1 on a read error. A refill also
-// notes whether the new bytes hold a NUL byte, so that rows need not look.
-// A byte order mark at the very start of the file is passed over: it is
-// not text, and left in it would hide a field name in the first column.
-static int available(layout_file *lf)
+// Refill the used-up read-ahead and return the bytes now waiting: 0 at the
+// end of the file (which sets eof), -1 on a read error. A refill also notes
+// whether the new bytes hold a NUL byte, so that rows need not look. A byte
+// order mark at the very start of the file is passed over: it is not text,
+// and left in it would hide a field name in the first column.
+static int refill(layout_file *lf)
 {
     while (lf->pos >= lf->len) {
         const std::size_t got = std::fread(lf->chunk, 1, sizeof lf->chunk, lf->stream);
@@ -46,6 +46,12 @@ static int available(layout_file *lf)
         lf->at_start = false;
     }
     return lf->len - lf->pos;
+}
+
+// The bytes waiting in the read-ahead, refilled when it is used up.
+static inline int available(layout_file *lf)
+{
+    return lf->pos < lf->len ? lf->len - lf->pos : refill(lf);
 }
 
 // How many of the `avail` bytes at `from` the read in progress takes when it
