@@ -395,7 +395,7 @@ constexpr plain_bytes plain = [] {
     for (int c = 0x20; c < 0x80; ++c)
         t.in_field[c] = t.in_line[c] = c != '&' && c != '<' && c != ']';
     t.in_line[0] = true;
-    t.in_line['\t'] = true;
+    t.in_line[static_cast<unsigned char>('\t')] = true;
     return t;
 }();
 
