@@ -226,14 +226,15 @@ static int run(int argc, char **argv)
         ++read_number;
         if (len > line_warn_above)
             warn_long_line(read_number);
-        // Text is written as it stands: text that is no XML breaks the
-        // receipt, and a NUL byte (UTF-16, binary data) cuts the row short.
-        if (row.has_nul || (len > 0 && !row_is_xml_text(row.field[0], len, row.field, row.len)))
-            std::fprintf(stderr, msg_not_xml, read_number);
+        bool plain = true;
         if (len == 0)
             write_blank(&out);
         else
-            write_row(&out, row.field, row.len, &element_number, baseline);
+            plain = write_row(&out, row.field, row.len, &element_number, baseline);
+        // Text is written as it stands: text that is no XML breaks the
+        // receipt, and a NUL byte (UTF-16, binary data) cuts the row short.
+        if (row.has_nul || (!plain && !fields_are_xml_text(row.field, row.len)))
+            std::fprintf(stderr, msg_not_xml, read_number);
         baseline += row_pitch;
         if (out.failed)
             return fail(status_io, msg_write, receipt_path);

@@ -207,6 +207,21 @@ static inline char *put_piece(char *p, const cut_template &t, int from, int to)
     return p + (to - from);
 }
 
+/* ------------------------------------------------------------- plain text */
+
+// Bytes that are XML text wherever they stand: printable ASCII other than
+// '&' (a reference), '<' (markup) and ']' (the start of "]]>"). Most fields
+// are made of nothing else; the writer notes whether they are as it copies
+// them, and only other fields are looked at closely (is_xml_text).
+constexpr auto plain_xml = [] {
+    struct {
+        bool byte[256];
+    } t{};
+    for (int c = 0x20; c < 0x80; ++c)
+        t.byte[c] = c != '&' && c != '<' && c != ']';
+    return t;
+}();
+
 /* ---------------------------------------------------------------- writers */
 
 // The most that one text element takes: a full layout read, its template
@@ -292,8 +307,10 @@ void write_prologue(receipt_out *out, long long height)
 // "text" and the element number, at least four digits) and the baseline,
 // the field text unchanged (it may hold character references), then text2.
 // Inlined with the column's template known, the copies have fixed lengths.
+// The text is copied byte by byte, and *plain is cleared unless every byte
+// is plain XML text: one look at each byte serves both ends.
 static inline char *put_element(char *p, const cut_template &t, const char *text, std::size_t n,
-                                const decimal *id, const decimal *y)
+                                const decimal *id, const decimal *y, bool *plain)
 {
     const bool tag = is_field_name(text, n);
     p = put_piece(p, t, 0, t.hole[0]);
@@ -303,57 +320,67 @@ static inline char *put_element(char *p, const cut_template &t, const char *text
     p = put_piece(p, t, t.hole[0] + id_hole_len, t.hole[1]);
     p = put_decimal(p, y);
     p = put_piece(p, t, t.hole[1] + number_hole_len, t.size);
-    std::memcpy(p, text, n);
+    bool all = true;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        p[i] = static_cast<char>(c);
+        all &= plain_xml.byte[c];
+    }
+    *plain = *plain && all;
     p += n;
     std::memcpy(p, text2, std::size(text2) - 1);
     return p + std::size(text2) - 1;
 }
 
-void write_text(receipt_out *out, column col, const char *text, std::size_t n,
+bool write_text(receipt_out *out, column col, const char *text, std::size_t n,
                 long long element_number, long long baseline)
 {
+    bool plain = true;
     char *p = reserve(out, max_element);
     decimal_move(&out->id, element_number);
     decimal_move(&out->y, baseline);
     switch (col) {
     case column::left:
-        p = put_element(p, column_start[0], text, n, &out->id, &out->y);
+        p = put_element(p, column_start[0], text, n, &out->id, &out->y, &plain);
         break;
     case column::centre:
-        p = put_element(p, column_start[1], text, n, &out->id, &out->y);
+        p = put_element(p, column_start[1], text, n, &out->id, &out->y, &plain);
         break;
     case column::right:
-        p = put_element(p, column_start[2], text, n, &out->id, &out->y);
+        p = put_element(p, column_start[2], text, n, &out->id, &out->y, &plain);
         break;
     }
     commit(out, p);
+    return plain;
 }
 
 // The elements of one row, left to right, each taking the next number: the
 // row's room is made once, its baseline moved on once, and its element
 // numbers stepped one by one.
-void write_row(receipt_out *out, const char *const field[column_count],
+bool write_row(receipt_out *out, const char *const field[column_count],
                const std::size_t field_len[column_count], long long *element_number,
                long long baseline)
 {
+    bool plain = true;
     char *p = reserve(out, column_count * max_element);
     decimal *id = &out->id;
     decimal_move(id, *element_number);
     decimal_move(&out->y, baseline);
     if (field_len[0] != 0) {
-        p = put_element(p, column_start[0], field[0], field_len[0], id, &out->y);
+        p = put_element(p, column_start[0], field[0], field_len[0], id, &out->y, &plain);
         decimal_next(id);
     }
     if (field_len[1] != 0) {
-        p = put_element(p, column_start[1], field[1], field_len[1], id, &out->y);
+        p = put_element(p, column_start[1], field[1], field_len[1], id, &out->y, &plain);
         decimal_next(id);
     }
     if (field_len[2] != 0) {
-        p = put_element(p, column_start[2], field[2], field_len[2], id, &out->y);
+        p = put_element(p, column_start[2], field[2], field_len[2], id, &out->y, &plain);
         decimal_next(id);
     }
     *element_number = id->value;
     commit(out, p);
+    return plain;
 }
 
 // A row with no text is an empty line.
@@ -380,24 +407,6 @@ int receipt_close(receipt_out *out)
 }
 
 /* --------------------------------------------------------------- XML text */
-
-// Bytes that can be taken without a second look: printable ASCII other than
-// '&' (a reference), '<' (markup) and ']' (the start of "]]>"); and, between
-// the fields of a split line, the TABs and NUL bytes that separate them.
-// Most rows are made of nothing else.
-struct plain_bytes {
-    bool in_field[256];
-    bool in_line[256];
-};
-
-constexpr plain_bytes plain = [] {
-    plain_bytes t{};
-    for (int c = 0x20; c < 0x80; ++c)
-        t.in_field[c] = t.in_line[c] = c != '&' && c != '<' && c != ']';
-    t.in_line[0] = true;
-    t.in_line[static_cast<unsigned char>('\t')] = true;
-    return t;
-}();
 
 // Whether code point c is a character XML 1.0 allows: TAB, LF, CR, and
 // U+0020 up to U+10FFFF except the surrogates, U+FFFE and U+FFFF.
@@ -505,10 +514,10 @@ bool is_xml_text(const char *text, std::size_t n)
     // so it ends this loop without a count to keep. Going past s[n] only
     // means that the first n bytes were all plain.
     std::size_t i = 0;
-    while (plain.in_field[s[i]])
+    while (plain_xml.byte[s[i]])
         ++i;
     while (i < n) {
-        if (plain.in_field[s[i]]) {
+        if (plain_xml.byte[s[i]]) {
             ++i;
             continue;
         }
@@ -534,24 +543,10 @@ bool is_xml_text(const char *text, std::size_t n)
     return true;
 }
 
-// A row is looked at as a whole first: when the line it was cut from holds
-// only plain bytes, so do its fields, whatever splitting and trimming left
-// between them. Four bytes are taken to a step, with one test for the four,
-// which halves the cost of the look for the usual row. Only a row with
-// something else in it has its fields looked at one by one.
-bool row_is_xml_text(const char *line, std::size_t len, const char *const field[column_count],
-                     const std::size_t field_len[column_count])
+// Whether every field of non-zero length is XML text.
+bool fields_are_xml_text(const char *const field[column_count],
+                         const std::size_t field_len[column_count])
 {
-    const auto *s = reinterpret_cast<const unsigned char *>(line);
-    const bool *ok = plain.in_line;
-    bool all = true;
-    std::size_t i = 0;
-    for (; i + 4 <= len && all; i += 4)
-        all = ok[s[i]] & ok[s[i + 1]] & ok[s[i + 2]] & ok[s[i + 3]];
-    for (; i < len && all; ++i)
-        all = ok[s[i]];
-    if (all)
-        return true;
     for (int c = 0; c < column_count; ++c)
         if (field_len[c] != 0 && !is_xml_text(field[c], field_len[c]))
             return false;

@@ -18,14 +18,17 @@
 //   The writers never report failure themselves: a failed write sets
 //   `failed`, which stays set, and all later output is dropped. Check
 //   `failed` (or the result of receipt_flush or receipt_close) wherever the
-//   run must stop on a write error. receipt_close() flushes,
-//   closes the stream and returns 0, or -1 when any write, the flush or the
-//   close failed; the stream is closed either way.
+//   run must stop on a write error. receipt_close() flushes, closes the
+//   stream and returns 0, or -1 when any write, the flush or the close
+//   failed; the stream is closed either way.
 //
 //   write_text() writes one text element; write_row() writes the elements of
 //   a split row, one per field of non-zero length, left to right, numbering
-//   them from *element_number on and advancing it past them. Element numbers,
-//   baselines and heights are numbers from 0 up.
+//   them from *element_number on and advancing it past them. Both return
+//   true when every byte of text they copied was plain (printable ASCII but
+//   '&', '<' and ']'), which is XML text for sure; false means only that the
+//   text needs a closer look. Element numbers, baselines and heights are
+//   numbers from 0 up.
 //
 //   XML text. is_xml_text(s, n) judges the first n bytes of the C string s
 //   (every field is one; it may read on to the string's NUL, and NUL bytes
@@ -37,10 +40,8 @@
 //   except U+FFFE and U+FFFF); there is no '<' and no "]]>"; and every '&'
 //   starts &amp; &lt; &gt; &quot; &apos; or a reference &#digits; or
 //   &#xhex-digits; to an allowed character. No other entity is declared in
-//   the receipt. n = 0 is true. row_is_xml_text(line, len, field,
-//   field_len) tells whether every field of non-zero length is XML text; the
-//   fields must have been cut by split_fields() from the trimmed line
-//   line[0, len), which is looked at first.
+//   the receipt. n = 0 is true. fields_are_xml_text(field, field_len) tells
+//   whether every field of non-zero length is XML text.
 
 #ifndef GEN_XML_RECEIPT_H
 #define GEN_XML_RECEIPT_H
@@ -138,9 +139,9 @@ struct receipt_out {
 
 void receipt_attach(receipt_out *out, std::FILE *stream);
 void write_prologue(receipt_out *out, long long height);
-void write_text(receipt_out *out, column col, const char *text, std::size_t len,
+bool write_text(receipt_out *out, column col, const char *text, std::size_t len,
                 long long element_number, long long baseline);
-void write_row(receipt_out *out, const char *const field[column_count],
+bool write_row(receipt_out *out, const char *const field[column_count],
                const std::size_t field_len[column_count], long long *element_number,
                long long baseline);
 void write_blank(receipt_out *out);
@@ -153,7 +154,7 @@ int receipt_close(receipt_out *out);
 
 // Field text goes into the receipt unescaped; this tells whether it can.
 bool is_xml_text(const char *s, std::size_t n);
-bool row_is_xml_text(const char *line, std::size_t len, const char *const field[column_count],
-                     const std::size_t field_len[column_count]);
+bool fields_are_xml_text(const char *const field[column_count],
+                         const std::size_t field_len[column_count]);
 
 #endif
