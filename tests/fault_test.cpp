@@ -101,15 +101,6 @@ void unlock(const std::string &root)
             fs::permissions(de.path(), fs::perms::owner_all, fs::perm_options::add, ec);
 }
 
-std::string random_bytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char &c : s)
-        c = static_cast<char>(gen() & 0xFF);
-    return s;
-}
-
 /* --------------------------------------------------------------- fixtures */
 
 // Input files for a run, and the complete receipt they give when the run

@@ -217,15 +217,6 @@ layout_fixture rows_layout(const std::string *logo = nullptr)
     return f;
 }
 
-std::string random_bytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char &c : s)
-        c = static_cast<char>(gen() & 0xFF);
-    return s;
-}
-
 /* ------------------------------------------------------------------- tests */
 
 // Every read of the layout once the receipt exists fails in turn: in the

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <sys/resource.h>
@@ -186,4 +187,14 @@ bool file_exists(const std::string &path)
 {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
+}
+
+// mt19937's output sequence is fixed by the language standard.
+std::string random_bytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char &c : s)
+        c = static_cast<char>(gen() & 0xFF);
+    return s;
 }

@@ -41,4 +41,7 @@ std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &bytes);
 bool file_exists(const std::string &path);   // lstat: a dangling link exists
 
+// n bytes of every value, the same for the same seed on every platform.
+std::string random_bytes(std::size_t n, unsigned seed);
+
 #endif
