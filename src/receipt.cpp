@@ -253,7 +253,7 @@ int receipt_flush(receipt_out *out)
     return out->failed ? -1 : 0;
 }
 
-// Room for the next `size` bytes, at most max_element: the buffer is
+// Room for the next `size` bytes (a few elements at most): the buffer is
 // flushed first when they would not fit.
 static char *reserve(receipt_out *out, std::size_t size)
 {
