@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "expect.h"
 #include "layout.h"
 
 namespace {
@@ -307,12 +308,9 @@ std::vector<std::vector<std::string>> documented_rows(const std::string &c)
     std::vector<std::vector<std::string>> rows;
     // A byte order mark at the start of the file is not read.
     std::size_t at = c.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    for (;;) {
-        std::size_t end = at;
-        while (end < c.size() && end - at < 999 && (end == at || c[end - 1] != '\n'))
-            ++end;
-        const bool last = end == c.size() && (end == at || (c[end - 1] != '\n' && end - at < 999));
-        std::string read = c.substr(at, end - at);
+    for (const std::size_t size : read_sizes(c.substr(at))) {
+        const std::string read = c.substr(at, size);
+        at += size;
         const bool nul = read.find('\0') != std::string::npos;
         const std::string line = trim(read.substr(0, read.find('\0')), true);
         std::vector<std::string> row{std::to_string(line.size()), nul ? "NUL" : "-"};
@@ -325,10 +323,8 @@ std::vector<std::vector<std::string>> documented_rows(const std::string &c)
             row.push_back(t2 == std::string::npos ? "(none)" : trim(line.substr(t2 + 1), false));
         }
         rows.push_back(row);
-        if (last)
-            return rows;
-        at = end;
     }
+    return rows;
 }
 
 // The same rows as layout_next_row() gives them.
