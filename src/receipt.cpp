@@ -504,18 +504,12 @@ static std::size_t utf8_char_length(const unsigned char *s, std::size_t n)
 }
 
 // Field text is copied into the receipt as it stands, so it must already
-// be XML character data there. Most fields are plain bytes only, settled in
-// one short loop; in the others, everything that is not plain is looked at
-// where it stands.
+// be XML character data there. Plain bytes pass one by one; everything else
+// is looked at where it stands.
 bool is_xml_text(const char *text, std::size_t n)
 {
     const auto *s = reinterpret_cast<const unsigned char *>(text);
-    // Plain bytes first, as far as they go: the string's NUL is not plain,
-    // so it ends this loop without a count to keep. Going past s[n] only
-    // means that the first n bytes were all plain.
     std::size_t i = 0;
-    while (plain_xml.byte[s[i]])
-        ++i;
     while (i < n) {
         if (plain_xml.byte[s[i]]) {
             ++i;

@@ -30,9 +30,8 @@
 //   text needs a closer look. Element numbers, baselines and heights are
 //   numbers from 0 up.
 //
-//   XML text. is_xml_text(s, n) judges the first n bytes of the C string s
-//   (every field is one; it may read on to the string's NUL, and NUL bytes
-//   before s[n] count as bytes, not as an end). It returns true when they may
+//   XML text. is_xml_text(s, n) judges the n bytes at s (a NUL byte among
+//   them counts as a byte, not as an end). It returns true when they may
 //   stand as they are between a start tag and an end tag of the receipt,
 //   else false. That holds when they are well-formed UTF-8 (no overlong
 //   form, no surrogate, nothing above U+10FFFF, no sequence cut off at the
