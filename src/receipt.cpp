@@ -339,17 +339,7 @@ bool write_text(receipt_out *out, column col, const char *text, std::size_t n,
     char *p = reserve(out, max_element);
     decimal_move(&out->id, element_number);
     decimal_move(&out->y, baseline);
-    switch (col) {
-    case column::left:
-        p = put_element(p, column_start[0], text, n, &out->id, &out->y, &plain);
-        break;
-    case column::centre:
-        p = put_element(p, column_start[1], text, n, &out->id, &out->y, &plain);
-        break;
-    case column::right:
-        p = put_element(p, column_start[2], text, n, &out->id, &out->y, &plain);
-        break;
-    }
+    p = put_element(p, column_start[static_cast<int>(col)], text, n, &out->id, &out->y, &plain);
     commit(out, p);
     return plain;
 }
