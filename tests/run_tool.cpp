@@ -8,11 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <poll.h>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -145,42 +142,6 @@ tool_result run_tool(const std::vector<std::string> &args, const std::string &di
     }
     r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     return r;
-}
-
-scratch_dir::scratch_dir()
-{
-    const char *tmp = std::getenv("TMPDIR");
-    std::string templ =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/gen_xml_test.XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    path = buf.data();
-}
-
-scratch_dir::~scratch_dir()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-}
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_file(const std::string &path, const std::string &bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
 }
 
 bool file_exists(const std::string &path)

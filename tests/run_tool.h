@@ -1,11 +1,15 @@
 // run_tool.h - run the built gen_xml in a scratch directory and capture
-// everything it does: exit status, standard output, standard error.
+// everything it does: exit status, standard output, standard error. POSIX
+// only (file-size limits, a pipe for standard input, a wrapper such as
+// strace); files and scratch directories are spawn_tool.h's, as strings.
 
 #ifndef GEN_XML_TESTS_RUN_TOOL_H
 #define GEN_XML_TESTS_RUN_TOOL_H
 
 #include <string>
 #include <vector>
+
+#include "spawn_tool.h"
 
 struct tool_result {
     int status;        // exit status, or 128 + signal number
@@ -29,16 +33,23 @@ struct tool_options {
 tool_result run_tool(const std::vector<std::string> &args, const std::string &dir,
                      const tool_options &opt = {});
 
-// A fresh scratch directory, removed with everything in it when the test ends.
+// A fresh scratch directory, removed with everything in it when the test
+// ends; paths in it as strings.
 struct scratch_dir {
-    std::string path;
-    scratch_dir();
-    ~scratch_dir();
+    scratch dir;
+    std::string path = dir.path.string();
     std::string operator/(const std::string &name) const { return path + "/" + name; }
 };
 
-std::string read_file(const std::string &path);
-void write_file(const std::string &path, const std::string &bytes);
+// Whole files, in binary.
+inline std::string read_file(const std::string &path)
+{
+    return read_bytes(u8path(path));
+}
+inline void write_file(const std::string &path, const std::string &bytes)
+{
+    write_bytes(u8path(path), bytes);
+}
 bool file_exists(const std::string &path);   // lstat: a dangling link exists
 
 // n bytes of every value, the same for the same seed on every platform.
