@@ -3,11 +3,11 @@
 // Contract
 //
 //   write_logo(logo, out, text, capacity, is_bmp) writes the logo's image
-//   element to `out`: image1, the data lines, image2. The logo stream is read in chunks
-//   of logo_chunk_size (54) bytes; each chunk is encoded with base64_encode
-//   into `text`, given `capacity` characters (the buffer needs one more byte
-//   for the NUL), and becomes one data line of 72 characters, the last line
-//   shorter. Lines are joined by single line feeds: a logo whose size is a
+//   element to `out`: image1, the data lines, image2. The logo stream is
+//   read in chunks of logo_chunk_size (54) bytes; each chunk is encoded with
+//   base64_encode into `text`, given `capacity` characters (the buffer needs
+//   one more byte for the NUL), and becomes one data line of 72 characters,
+//   the last line shorter. Lines are joined by single line feeds: a logo whose size is a
 //   positive multiple of 54 ends in an empty line, and an empty logo has no
 //   data at all. Any file is embedded, under the image/bmp data URI.
 //
